@@ -1,0 +1,18 @@
+#pragma once
+
+#include "devices/ZudUsbReports.h"
+#include "usb/UsbDevice.h"
+
+// The pedal set in application mode.
+class UsbDeviceZudPedals : public UsbDevice {
+    Q_OBJECT
+
+public:
+    UsbDeviceZudPedals(QString id, hid_device *hidDevice);
+
+    void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
+
+signals:
+    void onJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,
+                          uint64_t readTimeMicros);
+};

@@ -1,0 +1,125 @@
+// The virtual HID bus: hidapi's functions over in-process devices, so that
+// the tool, its tests and its demo run without hardware. Each open handle of
+// a virtual device has its own SOCK_SEQPACKET socket pair; the host end is
+// the handle's read descriptor, read by the same split-phase code that reads
+// a hidraw node, and every input report goes to every open handle, as hidraw
+// does. Unplugging closes the device ends, which the host sees as a hang-up.
+//
+// Everything here may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct hid_device_;
+
+namespace vhid {
+
+struct DeviceConfig {
+    uint16_t vendorId = 0x0483;
+    uint16_t productId = 0xA355;
+    std::wstring productString;
+    std::string path; // empty: the bus names it
+    int interfaceNumber = 0;
+};
+
+using Report = std::vector<uint8_t>;
+
+class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
+public:
+    // Called on the writing thread after a write has been accepted, with no
+    // lock of the bus held: the handler may inject, unplug and plug.
+    using WriteHandler =
+        std::function<void(VirtualDevice &device, const uint8_t *data, size_t length)>;
+    // Fills one streamed 64-byte report; sequence counts from 0.
+    using StreamFill = std::function<void(uint8_t *report, uint64_t sequence)>;
+
+    explicit VirtualDevice(DeviceConfig config);
+    ~VirtualDevice();
+    VirtualDevice(const VirtualDevice &) = delete;
+    VirtualDevice &operator=(const VirtualDevice &) = delete;
+
+    const DeviceConfig &config() const { return config_; }
+    const std::string &path() const { return config_.path; }
+
+    void setOpenFails(bool fails) { openFails_ = fails; }
+    void setWriteFails(bool fails) { writeFails_ = fails; }
+    void setProductStringFails(bool fails) { productStringFails_ = fails; }
+    bool productStringFails() const { return productStringFails_; }
+    void setWriteHandler(WriteHandler handler);
+
+    // Sends one input report to every open handle. Returns how many handles
+    // received it; a handle whose queue is full drops it (counted).
+    int inject(const uint8_t *data, size_t length);
+    int inject(const Report &report) { return inject(report.data(), report.size()); }
+
+    // Reports the host wrote successfully, oldest first (the newest 65536).
+    std::vector<Report> writtenReports() const;
+    size_t writeCount() const { return writeCount_; }
+    size_t failedWriteCount() const { return failedWrites_; }
+    void clearWritten();
+
+    int openHandleCount() const;
+    int totalOpens() const { return totalOpens_; }
+    int failedOpens() const { return failedOpens_; }
+    uint64_t droppedReports() const { return dropped_; }
+    uint64_t injectedReports() const { return injected_; }
+    bool isPlugged() const { return plugged_; }
+
+    // Streams reports at ratePerSecond from a thread of the bus until
+    // stopStreaming() or unplug().
+    void startStreaming(int ratePerSecond, StreamFill fill);
+    void stopStreaming();
+    uint64_t streamedReports() const { return streamed_; }
+
+    // Takes the device off the bus: open handles hang up, writes fail.
+    void unplug();
+
+private:
+    friend struct BusAccess;
+    DeviceConfig config_;
+    std::atomic<bool> openFails_{false};
+    std::atomic<bool> writeFails_{false};
+    std::atomic<bool> productStringFails_{false};
+    std::atomic<bool> plugged_{true};
+    std::atomic<size_t> writeCount_{0};
+    std::atomic<size_t> failedWrites_{0};
+    std::atomic<int> totalOpens_{0};
+    std::atomic<int> failedOpens_{0};
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> injected_{0};
+    std::atomic<uint64_t> streamed_{0};
+
+    mutable std::mutex mutex_;
+    std::vector<hid_device_ *> handles_;
+    std::vector<Report> written_;
+    WriteHandler writeHandler_;
+
+    std::mutex streamMutex_;
+    std::thread streamThread_;
+    std::atomic<bool> streamStop_{false};
+};
+
+using DevicePtr = std::shared_ptr<VirtualDevice>;
+
+// Puts a device on the bus; it is enumerable at once.
+DevicePtr plug(DeviceConfig config);
+// Unplugs every device on the bus.
+void unplugAll();
+// The devices on the bus, in the order plugged.
+std::vector<DevicePtr> devices();
+DevicePtr findByPath(const std::string &path);
+
+// How often the host called hid_init / hid_exit / hid_enumerate.
+int initCount();
+int exitCount();
+int enumerateCount();
+
+} // namespace vhid

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "usb/ZudUsbReport.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <hidapi.h>
+
+// An opened device interface: owns its HID handle, reads and writes 64-byte
+// reports, and re-sends a command every 200 ms until the device answers.
+// The device kinds derive from it and override handleReport only.
+class UsbDevice : public QObject {
+    Q_OBJECT
+
+public:
+    UsbDevice(QString id, hid_device *hidDevice);
+    ~UsbDevice() override;
+
+    QString getId() const { return id; }
+    QString getProductString() const { return productString; }
+    // For the reader thread, which reads through the handle and nothing else.
+    hid_device *getHidDevice() const { return hidDevice; }
+
+    // Non-blocking read of one 64-byte report: the byte count, 0 when none
+    // was waiting, -1 when the device is gone.
+    virtual int read(uint8_t *report);
+    // Sends one report. With expectReply, or when the write fails, it is sent
+    // again every 200 ms until a report other than a joystick report arrives.
+    virtual void write(const uint8_t *report, bool expectReply);
+    // One complete input report of this device, on the GUI thread.
+    virtual void handleReport(const uint8_t *report, uint64_t readTimeMicros);
+
+    bool isRetryArmed() const { return retryTimer.isActive(); }
+
+private slots:
+    void retryOnTimeout();
+
+protected:
+    QString id;
+    QString productString;
+    hid_device *hidDevice;
+    ZudUsbReport lastReport;
+    QTimer retryTimer;
+};

@@ -1,0 +1,273 @@
+#include "usb/UsbManager.h"
+
+#include "devices/UsbDeviceZudBootloader.h"
+#include "devices/UsbDeviceZudPedals.h"
+#include "devices/UsbDeviceZudWheelBase.h"
+#include "usb/HidSplitRead.h"
+#include "usb/UsbClock.h"
+#include "usb/UsbManagerReaderThread.h"
+
+#include <QReadLocker>
+#include <QWriteLocker>
+#include <cwchar>
+#include <vector>
+
+namespace {
+constexpr int rescanIntervalMs = 1000;
+constexpr int readerWaitTimeoutMs = 500;
+// A paused reader looks at its flags this often instead of spinning a core.
+constexpr int pausedPollMs = 1;
+} // namespace
+
+UsbManager::UsbManager() : QObject(nullptr)
+{
+    hid_init();
+
+    qRegisterMetaType<QPointer<UsbDevice>>("QPointer<UsbDevice>");
+    qRegisterMetaType<QSharedPointer<ZudUsbReport>>("QSharedPointer<ZudUsbReport>");
+    qRegisterMetaType<uint64_t>("uint64_t");
+
+    rescanTimer.setTimerType(Qt::CoarseTimer);
+    // The periodic pass covers every supported product id, so that pedals and
+    // the other bootloader ids are found as well as the 0xA355 devices.
+    connect(&rescanTimer, &QTimer::timeout, this,
+            [this] { rescan(ZudUsbIds::vendorId, supportedProductIds()); });
+}
+
+UsbManager::~UsbManager()
+{
+    stop();
+    hid_exit();
+}
+
+const QList<uint16_t> &UsbManager::supportedProductIds()
+{
+    static const QList<uint16_t> ids{ZudUsbIds::wheelBaseOrBootloader, ZudUsbIds::wheelBase,
+                                     ZudUsbIds::pedals, ZudUsbIds::bootloader,
+                                     ZudUsbIds::bootloaderAlt};
+    return ids;
+}
+
+void UsbManager::start(bool startPaused)
+{
+    running = true;
+    paused = startPaused;
+    rescanTimer.start(rescanIntervalMs);
+    waitTimeoutMs = readerWaitTimeoutMs;
+    readerThread = new UsbManagerReaderThread(this);
+    readerThread->start(QThread::InheritPriority);
+}
+
+void UsbManager::pause()
+{
+    paused = true;
+}
+
+void UsbManager::resume()
+{
+    paused = false;
+}
+
+void UsbManager::stop()
+{
+    running = false;
+    rescanTimer.stop();
+    if (readerThread) {
+        readerThread->wait();
+        delete readerThread;
+        readerThread = nullptr;
+    }
+    // The reader has ended: nothing else can reach the registry now. Each
+    // device leaves the registry before it is announced, so that a receiver
+    // looking at the registry never sees a device that is being deleted.
+    while (!devices.isEmpty()) {
+        UsbDevice *device = devices.take(devices.firstKey());
+        emit onDeviceDisconnected(device);
+        delete device;
+    }
+}
+
+QList<UsbDevice *> UsbManager::getDevices()
+{
+    QReadLocker lock(&devicesLock);
+    return devices.values();
+}
+
+UsbDevice *UsbManager::getDevice(QString id)
+{
+    QReadLocker lock(&devicesLock);
+    return devices.value(id, nullptr);
+}
+
+bool UsbManager::rescanForZudDevices()
+{
+    return doRescanForZudDevices(ZudUsbIds::vendorId, ZudUsbIds::wheelBaseOrBootloader);
+}
+
+bool UsbManager::doRescanForZudDevices(uint16_t vendorId, uint16_t productId)
+{
+    return rescan(vendorId, {productId});
+}
+
+UsbDevice *UsbManager::createDevice(const QString &path, uint16_t productId, hid_device *handle)
+{
+    switch (productId) {
+    case ZudUsbIds::bootloader:
+    case ZudUsbIds::bootloaderAlt:
+        return new UsbDeviceZudBootloader(path, handle);
+    case ZudUsbIds::wheelBase:
+        return new UsbDeviceZudWheelBase(path, handle);
+    case ZudUsbIds::pedals:
+        return new UsbDeviceZudPedals(path, handle);
+    case ZudUsbIds::wheelBaseOrBootloader: {
+        wchar_t buffer[256] = {};
+        hid_get_product_string(handle, buffer, 256);
+        buffer[255] = L'\0';
+        const QString product = QString::fromWCharArray(buffer, int(std::wcslen(buffer)));
+        if (product.contains(QLatin1String("Bootloader")))
+            return new UsbDeviceZudBootloader(path, handle);
+        if (product.contains(QLatin1String("Wheel Base")))
+            return new UsbDeviceZudWheelBase(path, handle);
+        return nullptr;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
+{
+    QList<QString> known;
+    {
+        QReadLocker lock(&devicesLock);
+        known = devices.keys();
+    }
+
+    QList<UsbDevice *> found;
+    const uint16_t enumerated = productIds.size() == 1 ? productIds.first() : 0;
+    hid_device_info *list = hid_enumerate(vendorId, enumerated);
+    for (hid_device_info *info = list; info; info = info->next) {
+        if (!info->path)
+            continue;
+        const QString path = QString::fromLatin1(info->path);
+        if (info->vendor_id != vendorId || !productIds.contains(info->product_id))
+            continue;
+        if (known.contains(path))
+            continue;
+        hid_device *handle = hid_open_path(info->path);
+        if (!handle)
+            continue; // tried again at the next pass
+        hid_set_nonblocking(handle, 1);
+        UsbDevice *device = createDevice(path, info->product_id, handle);
+        if (!device) {
+            hid_close(handle);
+            continue;
+        }
+        found.append(device);
+        known.append(path); // an interface listed twice is opened once
+    }
+    hid_free_enumeration(list);
+
+    for (UsbDevice *device : found) {
+        {
+            QWriteLocker lock(&devicesLock);
+            devices.insert(device->getId(), device);
+        }
+        emit onDeviceConnected(device);
+    }
+    return !found.isEmpty();
+}
+
+void UsbManager::readerThreadLoop()
+{
+    while (running) {
+        if (paused)
+            hid_sleep_ms(pausedPollMs);
+        else
+            tryReadFromZudDevices();
+    }
+}
+
+void UsbManager::tryReadFromZudDevices()
+{
+    QList<UsbDevice *> copy;
+    {
+        QReadLocker lock(&devicesLock);
+        copy = devices.values();
+    }
+
+    std::vector<UsbDevice *> lost;
+    if (copy.isEmpty()) {
+        if (readerThread)
+            hid_sleep_ms(waitTimeoutMs);
+        return;
+    }
+
+    const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
+        const uint64_t readTime = currentTimeMicros();
+        QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
+                                  Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
+                                  Q_ARG(QSharedPointer<ZudUsbReport>, report),
+                                  Q_ARG(uint64_t, readTime));
+    };
+
+    if (readerThread) {
+        thread_local std::vector<int> waitSet;
+        thread_local std::vector<UsbDevice *> waitDevices;
+        waitSet.clear();
+        waitDevices.clear();
+        for (UsbDevice *device : copy) {
+            const int handle = hid_read_begin(device->getHidDevice());
+            if (handle == -1) {
+                lost.push_back(device);
+                continue;
+            }
+            waitSet.push_back(handle);
+            waitDevices.push_back(device);
+        }
+        const int ready = hid_wait_any(waitSet.data(), int(waitSet.size()), waitTimeoutMs);
+        if (ready >= 0 && size_t(ready) < waitDevices.size()) {
+            UsbDevice *device = waitDevices[size_t(ready)];
+            QSharedPointer<ZudUsbReport> report(new ZudUsbReport{});
+            const int got = hid_read_finish(device->getHidDevice(), report->data, zudUsbReportSize);
+            if (got == -1)
+                lost.push_back(device);
+            else if (got == zudUsbReportSize)
+                deliver(device, report);
+        }
+    } else {
+        for (UsbDevice *device : copy) {
+            QSharedPointer<ZudUsbReport> report(new ZudUsbReport{});
+            const int got = device->read(report->data);
+            if (got == -1)
+                lost.push_back(device);
+            else if (got == zudUsbReportSize)
+                deliver(device, report);
+        }
+    }
+
+    for (UsbDevice *device : lost) {
+        {
+            QWriteLocker lock(&devicesLock);
+            devices.remove(device->getId());
+        }
+        QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
+                                  Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
+    }
+}
+
+void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
+{
+    if (!device)
+        return;
+    UsbDevice *gone = device.data();
+    emit onDeviceDisconnected(gone);
+    delete gone;
+}
+
+void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
+                              uint64_t readTimeMicros)
+{
+    if (device)
+        device->handleReport(report->data, readTimeMicros);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "usb/UsbDevice.h"
+#include "usb/ZudUsbReport.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QReadWriteLock>
+#include <QString>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+
+class UsbManagerReaderThread;
+
+// The vendor id of every supported device and the product ids by kind.
+namespace ZudUsbIds {
+constexpr uint16_t vendorId = 0x0483;
+constexpr uint16_t wheelBaseOrBootloader = 0xA355;
+constexpr uint16_t wheelBase = 0xA111;
+constexpr uint16_t pedals = 0xA112;
+constexpr uint16_t bootloader = 0x5C05;
+constexpr uint16_t bootloaderAlt = 0xA110;
+} // namespace ZudUsbIds
+
+// Finds the supported devices, keeps the open ones in a registry keyed by
+// their interface path, and owns the reader thread that reads them all.
+class UsbManager : public QObject {
+    Q_OBJECT
+    friend class UsbManagerReaderThread;
+
+public:
+    UsbManager();
+    ~UsbManager() override;
+
+    // The product ids that the periodic pass asks for, in the order asked.
+    static const QList<uint16_t> &supportedProductIds();
+
+signals:
+    void onDeviceConnected(UsbDevice *device);
+    void onDeviceDisconnected(UsbDevice *device);
+
+public slots:
+    void start(bool startPaused = false);
+    void pause();
+    void resume();
+    void stop();
+    QList<UsbDevice *> getDevices();
+    UsbDevice *getDevice(QString id);
+    bool rescanForZudDevices();
+
+private slots:
+    bool doRescanForZudDevices(uint16_t vendorId, uint16_t productId);
+    void tryReadFromZudDevices();
+    void readerThreadLoop();
+    void doDeviceDisconnected(QPointer<UsbDevice> device);
+    void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
+                      uint64_t readTimeMicros);
+
+private:
+    // One discovery pass for vendorId over the given product ids, with one
+    // enumeration: by the id itself for a single id, by vendor for several.
+    bool rescan(uint16_t vendorId, const QList<uint16_t> &productIds);
+    UsbDevice *createDevice(const QString &path, uint16_t productId, hid_device *handle);
+
+    std::atomic<bool> running{false};
+    std::atomic<bool> paused{false};
+    int waitTimeoutMs = 500;
+    QTimer rescanTimer;
+    QReadWriteLock devicesLock{QReadWriteLock::NonRecursive};
+    QMap<QString, UsbDevice *> devices;
+    UsbManagerReaderThread *readerThread = nullptr;
+};
