@@ -14,3 +14,11 @@ void UsbDeviceZudPedals::handleReport(const uint8_t *report, uint64_t readTimeMi
         emit onJoystickUpdate(this, update, readTimeMicros);
     }
 }
+
+void UsbDeviceZudPedals::enterBootloader()
+{
+    ZudUsbReport report{};
+    report.data[0] = ZudUsbReportId::commandReport;
+    report.data[1] = uint8_t(ZudUsbCommand::EnterBootloader);
+    write(report.data, true);
+}

@@ -3,7 +3,8 @@
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbDevice.h"
 
-// The pedal set in application mode.
+// The pedal set in application mode: three axes and the way into the
+// bootloader.
 class UsbDeviceZudPedals : public UsbDevice {
     Q_OBJECT
 
@@ -15,4 +16,7 @@ public:
 signals:
     void onJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,
                           uint64_t readTimeMicros);
+
+public slots:
+    void enterBootloader();
 };

@@ -3,16 +3,51 @@
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbDevice.h"
 
-// The force-feedback wheel base in application mode.
+#include <QString>
+
+// The force-feedback wheel base in application mode: its profile table, the
+// reply-driven load and save, the one-shot commands, and the decoding of its
+// input reports into signals.
 class UsbDeviceZudWheelBase : public UsbDevice {
     Q_OBJECT
 
 public:
     UsbDeviceZudWheelBase(QString id, hid_device *hidDevice);
 
+    void addProfile();
+    void removeProfile();
+    void readProfile(uint8_t index);
+    void writeProfile(int index);
+    void finishLoadSettings();
+    void finishSaveSettings();
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
 
+    // The settings as last loaded, edited in place by the settings editor.
+    uint32_t settingsVersion = 0;
+    uint32_t deviceInfo1 = 0;
+    uint16_t deviceInfo2 = 0;
+    uint8_t deviceInfo3 = 0;
+    uint8_t deviceInfo4[32] = {};
+    uint8_t profileCount = 0;
+    uint8_t currentProfile = 0;
+    ZudUsbWheelBaseProfile profiles[maxProfiles] = {};
+
 signals:
+    void onSettingsLoaded(UsbDevice *device);
+    void onSettingsLoadFailed(UsbDevice *device, QString message);
+    void onSettingsSaved(UsbDevice *device);
     void onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
                           uint64_t readTimeMicros);
+    void onDebugOutput(UsbDevice *device, ZudUsbWheelBaseDebugOutput *output,
+                       uint64_t readTimeMicros);
+    void onTestCommand(UsbDevice *device, ZudUsbWheelBaseTestCommand *testCommand);
+
+public slots:
+    void enterBootloader();
+    void loadSettings();
+    void saveSettings();
+    void resetToFactoryDefaults();
+    void centerRim();
+    void sendTestForceCommand(float constantForce);
+    void sendTestBrakeResistorCommand(bool enabled);
 };
