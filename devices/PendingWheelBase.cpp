@@ -1,6 +1,5 @@
-// Temporary: the protocol operations of the wheel base and the bootloader
-// land with the device protocol work, which deletes this file.
-#include "devices/UsbDeviceZudBootloader.h"
+// Temporary: the protocol operations land with the device protocol work,
+// which deletes this file.
 #include "devices/UsbDeviceZudWheelBase.h"
 
 void UsbDeviceZudWheelBase::addProfile() {}
@@ -16,12 +15,3 @@ void UsbDeviceZudWheelBase::resetToFactoryDefaults() {}
 void UsbDeviceZudWheelBase::centerRim() {}
 void UsbDeviceZudWheelBase::sendTestForceCommand(float) {}
 void UsbDeviceZudWheelBase::sendTestBrakeResistorCommand(bool) {}
-void UsbDeviceZudBootloader::sendChunk(int) {}
-void UsbDeviceZudBootloader::exitBootloader() {}
-void UsbDeviceZudBootloader::resetToFactoryDefaults() {}
-void UsbDeviceZudBootloader::loadSettings() {}
-void UsbDeviceZudBootloader::updateFirmware(QByteArray) {}
-uint32_t firmwareCrc(const uint8_t *, size_t)
-{
-    return 0;
-}
