@@ -4,14 +4,18 @@
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# `make install` puts the tool under PREFIX (staged under DESTDIR if set).
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
-           clang-format
+           clang-format desktop-file-utils appstream \
+           g++-mingw-w64-i686 g++-mingw-w64-x86-64
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test bench install format format-check clean
 
 all: build
 
@@ -38,6 +42,17 @@ run: build
 
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The binary, the menu entry, the AppStream metainfo, the icons and the udev
+# rule. udev reads PREFIX/lib/udev/rules.d for /usr and /usr/local; reload
+# it so that a device plugged in already gets its new permissions.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && command -v udevadm >/dev/null 2>&1; then \
+	  udevadm control --reload-rules 2>/dev/null && \
+	  udevadm trigger --subsystem-match=hidraw 2>/dev/null || \
+	  echo "Reload udev to apply the rule: sudo udevadm control --reload-rules && sudo udevadm trigger"; \
+	fi
 
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
