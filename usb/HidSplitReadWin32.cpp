@@ -76,8 +76,11 @@ struct ReadState {
         if (!pending)
             return;
         CancelIoEx(file, &overlapped);
-        DWORD ignored = 0;
-        GetOverlappedResult(file, &overlapped, &ignored, TRUE);
+        // Waits in short slices rather than with GetOverlappedResult(TRUE):
+        // a wait-any on another thread may consume the completion signal,
+        // after which a wait on the event alone would never return.
+        while (!HasOverlappedIoCompleted(&overlapped))
+            WaitForSingleObject(event, 10);
         pending = false;
     }
 };
