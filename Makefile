@@ -15,7 +15,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-asan test-tsan bench install format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz fuzz-run bench install format format-check clean
 
 all: build
 
@@ -65,6 +65,27 @@ install: build
 	  udevadm trigger --subsystem-match=hidraw 2>/dev/null || \
 	  echo "Reload udev to apply the rule: sudo udevadm control --reload-rules && sudo udevadm trigger"; \
 	fi
+
+# libFuzzer targets, built with clang into build-fuzz; `make fuzz-run` runs
+# each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader
+fuzz: deps
+	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q "install ok installed" && \
+	 dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
+	 { SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; $$SUDO apt-get update -qq && \
+	   DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang libclang-rt-14-dev; }
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZUD_SANITIZE=fuzzer -DZUD_BUILD_TESTS=OFF -DZUD_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz-run: fuzz
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p fuzz-out/$$t && cp -n fuzz/corpus/$$t/* fuzz-out/$$t/ 2>/dev/null; \
+	  echo "== $$t for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=8192 -print_final_stats=1 fuzz-out/$$t 2>&1 | tail -12; \
+	done
 
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
