@@ -42,6 +42,7 @@ test: build format-check
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
+	./$(BUILD)/bench/bench_idle_hidraw
 
 format:
 	clang-format -i $(SOURCES)
