@@ -170,7 +170,10 @@ void UsbDeviceZudBootloader::sendChunk(int index)
     }
     emit onFirmwareUpdateProgress(index, n);
     if (index == n) {
+        // Nothing follows the end report: a retry still armed by an answer
+        // with a joystick report id would otherwise repeat it for ever.
         updateRunning = false;
+        retryTimer.stop();
         write(ZudBootloaderReports::firmwareEnd(n).data, false);
         emit onUpdateCompleted(this);
         return;
