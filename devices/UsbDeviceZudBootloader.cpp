@@ -121,31 +121,35 @@ void UsbDeviceZudBootloader::loadSettings()
 
 void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
 {
-    firmwareBytes = std::move(newFirmwareBytes);
-    const int remainder = firmwareBytes.size() % chunkSize;
-    if (remainder > 0)
-        firmwareBytes.append(QByteArray(chunkSize - remainder, '\0'));
-    const int n = chunkCount();
     updateRunning = false;
-
-    emit onFirmwareUpdateStarted(n);
-    emit onFirmwareUpdateProgress(0, n);
+    const qint64 size = newFirmwareBytes.size();
+    const int chunks = int((size + chunkSize - 1) / chunkSize);
 
     // The chunk fields are signed 16-bit: a larger image cannot be numbered.
     // It is refused before anything is sent, after the start has been
     // announced so that whoever shows the progress also shows the failure.
-    if (n > ZudBootloaderReports::maxChunks) {
-        const qint64 bytes = firmwareBytes.size();
+    if (chunks > ZudBootloaderReports::maxChunks) {
         firmwareBytes.clear();
-        failUpdate(QStringLiteral("Firmware image too large: %1 chunks (%2 bytes); the bootloader "
-                                  "accepts at most %3 chunks of %4 bytes (%5 bytes)")
-                       .arg(n)
-                       .arg(bytes)
+        emit onFirmwareUpdateStarted(chunks);
+        emit onFirmwareUpdateProgress(0, chunks);
+        failUpdate(QStringLiteral("Firmware image too large: %1 bytes make %2 chunks; the "
+                                  "bootloader accepts at most %3 chunks of %4 bytes (%5 bytes)")
+                       .arg(size)
+                       .arg(chunks)
                        .arg(ZudBootloaderReports::maxChunks)
                        .arg(chunkSize)
                        .arg(qint64(ZudBootloaderReports::maxChunks) * chunkSize));
         return;
     }
+
+    firmwareBytes = std::move(newFirmwareBytes);
+    const int remainder = firmwareBytes.size() % chunkSize;
+    if (remainder > 0)
+        firmwareBytes.append(QByteArray(chunkSize - remainder, '\0'));
+    const int n = chunkCount();
+
+    emit onFirmwareUpdateStarted(n);
+    emit onFirmwareUpdateProgress(0, n);
 
     if (n == 0) {
         write(ZudBootloaderReports::firmwareEnd(0).data, false);
