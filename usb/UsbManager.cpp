@@ -76,9 +76,16 @@ void UsbManager::stop()
         delete readerThread;
         readerThread = nullptr;
     }
-    // The reader has ended: nothing else can reach the registry now. Each
+    // The reader has ended: nothing else can reach the registry now. Devices
+    // it found lost whose loss is still queued are announced and deleted here
+    // (the queued call then finds them gone), the registered ones after. Each
     // device leaves the registry before it is announced, so that a receiver
     // looking at the registry never sees a device that is being deleted.
+    while (!departing.isEmpty()) {
+        UsbDevice *device = departing.takeFirst();
+        emit onDeviceDisconnected(device);
+        delete device;
+    }
     while (!devices.isEmpty()) {
         UsbDevice *device = devices.take(devices.firstKey());
         emit onDeviceDisconnected(device);
@@ -204,6 +211,7 @@ void UsbManager::tryReadFromZudDevices()
 
     const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
         const uint64_t readTime = currentTimeMicros();
+        handOverRelease(report.data());
         QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
                                   Q_ARG(QSharedPointer<ZudUsbReport>, report),
@@ -249,6 +257,7 @@ void UsbManager::tryReadFromZudDevices()
         {
             RegistryWriteHold lock(&devicesLock);
             devices.remove(device->getId());
+            departing.append(device);
         }
         QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
@@ -260,6 +269,10 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
     if (!device)
         return;
     UsbDevice *gone = device.data();
+    {
+        RegistryWriteHold lock(&devicesLock);
+        departing.removeOne(gone);
+    }
     emit onDeviceDisconnected(gone);
     delete gone;
 }
@@ -267,6 +280,7 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
 void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                               uint64_t readTimeMicros)
 {
+    handOverAcquire(report.data());
     if (device)
         device->handleReport(report->data, readTimeMicros);
 }
