@@ -55,6 +55,7 @@ bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+	./$(BUILD)/bench/bench_profiles
 
 format:
 	clang-format -i $(SOURCES)

@@ -199,6 +199,12 @@ void WheelBaseEmulator::truncateReplies(int n, size_t length)
     truncateLength_ = std::min(length, size_t(zudUsbReportSize));
 }
 
+void WheelBaseEmulator::setReplyDelay(std::chrono::microseconds delay)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    replyDelay_ = delay;
+}
+
 void WheelBaseEmulator::unplugAtCommand(int k)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -375,6 +381,7 @@ void WheelBaseEmulator::sendReplies(std::vector<vhid::Report> replies, bool drop
     if (dropAll)
         return;
     for (vhid::Report &reply : replies) {
+        std::chrono::microseconds delay{0};
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (dropReplies_ > 0) {
@@ -385,9 +392,13 @@ void WheelBaseEmulator::sendReplies(std::vector<vhid::Report> replies, bool drop
                 --truncateReplies_;
                 reply.resize(truncateLength_);
             }
+            delay = replyDelay_;
         }
         ++repliesSent_;
-        device_->inject(reply);
+        if (delay.count() > 0)
+            device_->injectAfter(reply, delay);
+        else
+            device_->inject(reply);
     }
 }
 

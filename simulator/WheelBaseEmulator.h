@@ -98,6 +98,10 @@ public:
     void dropRepliesTo(std::set<int> commandNumbers);
     // The next n replies are sent only length bytes long.
     void truncateReplies(int n, size_t length);
+    // Every reply is sent this much later (0: at once, from the write).
+    void setReplyDelay(std::chrono::microseconds delay);
+    // The USB frame model of the bus: one report per direction per 1 ms frame.
+    void setUsbFrameLatency(bool enabled) { device_->setUsbFrameLatency(enabled); }
     // The k-th command from now unplugs the device instead of being answered.
     void unplugAtCommand(int k);
     // The count sent in settings headers instead of the real one; -1: real.
@@ -134,6 +138,7 @@ private:
     int commandNumber_ = 0;
     int reportedProfileCount_ = -1;
     int corruptIndex_ = -1;
+    std::chrono::microseconds replyDelay_{0};
 
     std::atomic<double> position_{0.0};
     std::atomic<uint8_t> updateKind_;

@@ -202,6 +202,8 @@ private slots:
     void saveThroughReaderThread_data();
     void saveThroughReaderThread();
     void shortRepliesAreDroppedAndRetried();
+    void slowRepliesStillLoad_data();
+    void slowRepliesStillLoad();
 
     void olderAndNewerSettingsVersionsFail_data();
     void olderAndNewerSettingsVersionsFail();
@@ -497,6 +499,43 @@ void TestWheelBase::shortRepliesAreDroppedAndRetried()
     QCOMPARE(folded(sent), loadExchange(2));
     QVERIFY(sent.count("load") >= 3);
     QVERIFY(sameProfile(rig.device->profiles[1], makeProfile(1)));
+}
+
+void TestWheelBase::slowRepliesStillLoad_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("frames");
+    QTest::newRow("20 ms") << 20 << false;
+    // Slower than the retry interval: every step is sent twice or more and
+    // each copy is answered; the table must still come out right.
+    QTest::newRow("250 ms") << 250 << false;
+    QTest::newRow("USB frames") << 0 << true;
+}
+
+void TestWheelBase::slowRepliesStillLoad()
+{
+    QFETCH(int, delayMs);
+    QFETCH(bool, frames);
+
+    Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
+    QVERIFY(rig.device);
+    rig.emulator->setProfiles(makeProfiles(4), 3);
+    rig.emulator->setReplyDelay(std::chrono::milliseconds(delayMs));
+    rig.emulator->setUsbFrameLatency(frames);
+    QSignalSpy loaded(rig.device.data(), &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy failed(rig.device.data(), &UsbDeviceZudWheelBase::onSettingsLoadFailed);
+
+    rig.device->loadSettings();
+    QVERIFY(rig.runUntil([&] { return loaded.count() > 0; }));
+    QTest::qWait(2 * delayMs + 300); // the echoes of repeated steps die out
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(int(rig.device->profileCount), 4);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(sameProfile(rig.device->profiles[i], makeProfile(i)));
+    const QStringList sent = describeAll(rig.emulator->commands());
+    QVERIFY2(sent.count("load-end") >= 1 && sent.count("load") >= 1, qPrintable(sent.join(", ")));
+    if (delayMs > 200)
+        QVERIFY2(sent.count("load") >= 2, qPrintable(sent.join(", ")));
 }
 
 void TestWheelBase::olderAndNewerSettingsVersionsFail_data()
