@@ -91,6 +91,7 @@ bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+	./$(BUILD)/bench/bench_profiles
 	./$(BUILD)/bench/bench_firmware
 
 format:
