@@ -11,7 +11,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test bench screenshot rim format format-check clean
 
 all: build
 
@@ -42,6 +42,25 @@ test: build format-check
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
+	./$(BUILD)/bench/bench_liveview
+
+# docs/screenshot.png: the window following a streaming wheel base, shown on
+# a virtual X display. Xvfb is installed only for this target.
+SCREENSHOT_PACKAGES = xvfb xauth
+SCREENSHOT_SCENE = ./$(BUILD)/bench/bench_liveview 8
+
+screenshot: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
+	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen bench_liveview
+	mkdir -p docs
+	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
+	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
+	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+
+# resources/rim.png, drawn by resources/make_rim.cpp.
+rim: configure
+	cmake --build $(BUILD) -j$(JOBS) --target rim
 
 format:
 	clang-format -i $(SOURCES)
