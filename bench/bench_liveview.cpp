@@ -9,7 +9,9 @@
 #include "simulator/VirtualHidBus.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -76,26 +78,34 @@ int main(int argc, char **argv)
     uint64_t delivered = 0;
     QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate, [&] { ++delivered; });
 
-    // Phase 1: the streaming wheel, measured over the given time.
-    device->startStreaming(1000, fillReport);
-    // Let the stream settle before measuring.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500)
-        application.processEvents(QEventLoop::AllEvents, 50);
+    // Runs the event loop for the given time and returns the GUI thread's
+    // CPU seconds and the wall seconds.
+    auto measure = [&application](double forSeconds) {
+        const double cpuStart = threadCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTimer::singleShot(int(forSeconds * 1000), &application, &QApplication::quit);
+        application.exec();
+        return std::make_pair(threadCpuSeconds() - cpuStart, double(wall.nsecsElapsed()) * 1e-9);
+    };
 
+    // Phase 1: the streaming wheel followed by the window.
+    device->startStreaming(1000, fillReport);
+    measure(0.5); // let the stream settle
     const uint64_t deliveredBefore = delivered;
     const uint64_t streamedBefore = device->streamedReports();
-    const double cpuStart = threadCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QTimer::singleShot(int(seconds * 1000), &application, &QApplication::quit);
-    application.exec();
-    const double wallSeconds = double(wall.nsecsElapsed()) * 1e-9;
-    const double cpuSeconds = threadCpuSeconds() - cpuStart;
-    device->stopStreaming();
+    const auto [cpuSeconds, wallSeconds] = measure(seconds);
     const uint64_t streamed = device->streamedReports() - streamedBefore;
     const uint64_t handled = delivered - deliveredBefore;
+
+    // Phase 1b: the same stream with no device selected: what the report
+    // delivery alone costs the GUI thread, without the live view.
+    QComboBox *devices = window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
+    devices->setCurrentIndex(-1);
+    const auto [baseCpu, baseWall] = measure(seconds);
+    device->stopStreaming();
+    devices->setCurrentIndex(0);
+    emit wheel->onSettingsLoaded(wheel);
 
     // Phase 2: the cost of one redraw, each call a new whole-degree angle.
     const int redrawCalls = 2000;
@@ -109,6 +119,17 @@ int main(int argc, char **argv)
     const double drawWall = double(drawTimer.nsecsElapsed()) * 1e-9;
     const double drawCpu = threadCpuSeconds() - drawCpuStart;
 
+    // Phase 3: the same with the label painting the new picture at once,
+    // scaled to its 160 x 160.
+    QLabel *rim = window.findChild<QLabel *>(QStringLiteral("label_Rim_Image"));
+    const double paintCpuStart = threadCpuSeconds();
+    for (int i = 0; i < redrawCalls; ++i) {
+        const int16_t axis = int16_t((i % 2 ? -1 : 1) * (100 + 73 * (i % 400)));
+        QMetaObject::invokeMethod(&window, "drawWheel", Qt::DirectConnection, Q_ARG(int16_t, axis));
+        rim->repaint();
+    }
+    const double paintCpu = threadCpuSeconds() - paintCpuStart;
+
     std::printf("bench_liveview: wheel base streaming kind 1 at 1000 reports/s, 900 degrees, "
                 "wheel sweeping; window shown (%s)\n",
                 qPrintable(QGuiApplication::platformName()));
@@ -118,7 +139,11 @@ int main(int argc, char **argv)
                 (unsigned long long)handled, double(handled) / wallSeconds);
     std::printf("  GUI thread busy       %.3f s CPU = %.1f %% of one core (goal <= 10 %%)\n",
                 cpuSeconds, 100.0 * cpuSeconds / wallSeconds);
+    std::printf("    of which delivery   %.1f %% of one core (same stream, nothing selected)\n",
+                100.0 * baseCpu / baseWall);
     std::printf("  rim redraw            %.1f us wall, %.1f us CPU per redraw (%d redraws)\n",
                 1e6 * drawWall / redrawCalls, 1e6 * drawCpu / redrawCalls, redrawCalls);
+    std::printf("  rim redraw and paint  %.1f us CPU per redraw, the label painting it scaled\n",
+                1e6 * paintCpu / redrawCalls);
     return 0;
 }
