@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <fcntl.h>
+#include <map>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,6 +47,80 @@ void closeFd(int &fd)
 
 } // namespace
 
+// Delivers reports at a later time: delayed replies and the frame model.
+class Scheduler {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static Scheduler &instance()
+    {
+        static Scheduler scheduler;
+        return scheduler;
+    }
+
+    // raw: deliver as is (its frame is already taken); otherwise through
+    // inject(), which applies the frame model when it is on.
+    void post(Clock::time_point due, const DevicePtr &device, const uint8_t *data, size_t length,
+              bool raw)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.emplace(due, Item{device, Report(data, data + length), raw});
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
+        wake_.notify_one();
+    }
+
+    ~Scheduler()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            wake_.notify_one();
+        }
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    struct Item {
+        std::weak_ptr<VirtualDevice> device;
+        Report report;
+        bool raw;
+    };
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            if (queue_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            auto first = queue_.begin();
+            if (first->first > Clock::now()) {
+                wake_.wait_until(lock, first->first);
+                continue;
+            }
+            Item item = std::move(first->second);
+            queue_.erase(first);
+            lock.unlock();
+            if (DevicePtr device = item.device.lock()) {
+                if (item.raw)
+                    device->injectNow(item.report.data(), item.report.size());
+                else
+                    device->inject(item.report);
+            }
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<Clock::time_point, Item> queue_;
+    std::thread thread_;
+    bool stop_ = false;
+};
+
 struct BusAccess {
     static hid_device *open(const DevicePtr &device);
     static void close(hid_device *handle);
@@ -64,7 +140,37 @@ void VirtualDevice::setWriteHandler(WriteHandler handler)
     writeHandler_ = std::move(handler);
 }
 
+std::chrono::steady_clock::time_point VirtualDevice::takeFrame(int64_t &lastFrame)
+{
+    using namespace std::chrono;
+    const int64_t now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    lastFrame = std::max(now + 1, lastFrame + 1);
+    return steady_clock::time_point(milliseconds(lastFrame));
+}
+
 int VirtualDevice::inject(const uint8_t *data, size_t length)
+{
+    if (frameLatency_) {
+        std::chrono::steady_clock::time_point due;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!plugged_)
+                return 0;
+            due = takeFrame(lastInFrame_);
+        }
+        Scheduler::instance().post(due, shared_from_this(), data, length, true);
+        return openHandleCount();
+    }
+    return injectNow(data, length);
+}
+
+void VirtualDevice::injectAfter(const uint8_t *data, size_t length, std::chrono::microseconds delay)
+{
+    Scheduler::instance().post(std::chrono::steady_clock::now() + delay, shared_from_this(), data,
+                               length, false);
+}
+
+int VirtualDevice::injectNow(const uint8_t *data, size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_)
@@ -210,6 +316,14 @@ int BusAccess::write(hid_device *h, const unsigned char *data, size_t length)
 {
     VirtualDevice &d = *h->device;
     VirtualDevice::WriteHandler handler;
+    if (d.frameLatency_) {
+        std::chrono::steady_clock::time_point due;
+        {
+            std::lock_guard<std::mutex> lock(d.mutex_);
+            due = d.takeFrame(d.lastOutFrame_);
+        }
+        std::this_thread::sleep_until(due);
+    }
     {
         std::lock_guard<std::mutex> lock(d.mutex_);
         if (h->deviceFd < 0 || !d.plugged_ || d.writeFails_ || !data || length == 0) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -59,6 +60,22 @@ public:
     // received it; a handle whose queue is full drops it (counted).
     int inject(const uint8_t *data, size_t length);
     int inject(const Report &report) { return inject(report.data(), report.size()); }
+    // Sends the report after delay, from a thread of the bus (as inject()).
+    // Reports due at the same time keep the order they were posted in.
+    void injectAfter(const uint8_t *data, size_t length, std::chrono::microseconds delay);
+    void injectAfter(const Report &report, std::chrono::microseconds delay)
+    {
+        injectAfter(report.data(), report.size(), delay);
+    }
+
+    // USB full-speed interrupt transfers: one 64-byte report per direction
+    // per 1 ms frame. With the model on, a write returns (and reaches the
+    // write handler) at the first frame boundary after it was issued that no
+    // earlier write holds, and an input report becomes readable at the first
+    // free frame boundary after it was sent. An exchange that waits for each
+    // answer therefore takes two frames: at most 500 per second.
+    void setUsbFrameLatency(bool enabled) { frameLatency_ = enabled; }
+    bool usbFrameLatency() const { return frameLatency_; }
 
     // Reports the host wrote successfully, oldest first (the newest 65536).
     std::vector<Report> writtenReports() const;
@@ -84,6 +101,15 @@ public:
 
 private:
     friend struct BusAccess;
+    friend class Scheduler;
+    int injectNow(const uint8_t *data, size_t length);
+    // The frame boundary a transfer issued now completes at, taking the
+    // direction's next free frame.
+    std::chrono::steady_clock::time_point takeFrame(int64_t &lastFrame);
+
+    std::atomic<bool> frameLatency_{false};
+    int64_t lastOutFrame_ = -1;
+    int64_t lastInFrame_ = -1;
     DeviceConfig config_;
     std::atomic<bool> openFails_{false};
     std::atomic<bool> writeFails_{false};
