@@ -98,14 +98,14 @@ bench: build
 	./$(BUILD)/bench/bench_firmware
 	./$(BUILD)/bench/bench_liveview
 
-# docs/screenshot.png: the window following a streaming wheel base, shown on
-# a virtual X display. Xvfb is installed only for this target.
+# docs/screenshot.png: the demo, shown on a virtual X display, pictured once
+# its wheel base has loaded and turned. Xvfb is installed only for this target.
 SCREENSHOT_PACKAGES = xvfb xauth
-SCREENSHOT_SCENE = ./$(BUILD)/bench/bench_liveview 8
+SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
 
 screenshot: build
 	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
-	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen bench_liveview
+	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
 	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
 	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
