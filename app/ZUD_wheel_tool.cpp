@@ -6,6 +6,7 @@
 #include "ui_ZUD_wheel_tool.h"
 #include "usb/UsbClock.h"
 
+#include <QMessageBox>
 #include <QMetaType>
 
 // The rim picture lives in this static library; a resource compiled into a
@@ -31,6 +32,13 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     connect(&usbManager, &UsbManager::onDeviceConnected, this, &ZUD_wheel_tool::onDeviceConnected);
     connect(&usbManager, &UsbManager::onDeviceDisconnected, this,
             &ZUD_wheel_tool::onDeviceDisconnected);
+    // Queued, so that the box opens after the discovery pass has ended.
+    connect(
+        &usbManager, &UsbManager::onDevicePermissionDenied, this,
+        [this](const QString &, const QString &message) {
+            QMessageBox::warning(this, tr("No access to the device"), message);
+        },
+        Qt::QueuedConnection);
     usbManager.start(false);
 }
 
@@ -43,6 +51,7 @@ ZUD_wheel_tool::~ZUD_wheel_tool()
                &ZUD_wheel_tool::onDeviceConnected);
     disconnect(&usbManager, &UsbManager::onDeviceDisconnected, this,
                &ZUD_wheel_tool::onDeviceDisconnected);
+    disconnect(&usbManager, &UsbManager::onDevicePermissionDenied, this, nullptr);
     // Announces and deletes the remaining devices, now with nobody listening.
     usbManager.stop();
     delete ui;
