@@ -11,7 +11,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan bench format format-check clean
 
 all: build
 
@@ -39,10 +39,23 @@ run: build
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# (leak checking on), and under ThreadSanitizer, each in a build of its own.
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=address -DZUD_BUILD_BENCH=OFF
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=thread -DZUD_BUILD_BENCH=OFF
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && ctest --output-on-failure -j$(JOBS)
+
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+	./$(BUILD)/bench/bench_profiles
 
 format:
 	clang-format -i $(SOURCES)
