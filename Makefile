@@ -56,6 +56,7 @@ bench: build
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
 	./$(BUILD)/bench/bench_profiles
+	./$(BUILD)/bench/bench_firmware
 
 format:
 	clang-format -i $(SOURCES)

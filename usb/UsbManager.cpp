@@ -4,11 +4,10 @@
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "usb/HidSplitRead.h"
+#include "usb/RegistryLock.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
 #include <cwchar>
 #include <vector>
 
@@ -89,13 +88,13 @@ void UsbManager::stop()
 
 QList<UsbDevice *> UsbManager::getDevices()
 {
-    QReadLocker lock(&devicesLock);
+    RegistryReadHold lock(&devicesLock);
     return devices.values();
 }
 
 UsbDevice *UsbManager::getDevice(QString id)
 {
-    QReadLocker lock(&devicesLock);
+    RegistryReadHold lock(&devicesLock);
     return devices.value(id, nullptr);
 }
 
@@ -139,7 +138,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 {
     QList<QString> known;
     {
-        QReadLocker lock(&devicesLock);
+        RegistryReadHold lock(&devicesLock);
         known = devices.keys();
     }
 
@@ -170,7 +169,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 
     for (UsbDevice *device : found) {
         {
-            QWriteLocker lock(&devicesLock);
+            RegistryWriteHold lock(&devicesLock);
             devices.insert(device->getId(), device);
         }
         emit onDeviceConnected(device);
@@ -192,7 +191,7 @@ void UsbManager::tryReadFromZudDevices()
 {
     QList<UsbDevice *> copy;
     {
-        QReadLocker lock(&devicesLock);
+        RegistryReadHold lock(&devicesLock);
         copy = devices.values();
     }
 
@@ -248,7 +247,7 @@ void UsbManager::tryReadFromZudDevices()
 
     for (UsbDevice *device : lost) {
         {
-            QWriteLocker lock(&devicesLock);
+            RegistryWriteHold lock(&devicesLock);
             devices.remove(device->getId());
         }
         QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
