@@ -4,14 +4,18 @@
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# `make install` puts the tool under PREFIX (staged under DESTDIR if set).
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
-           clang-format
+           clang-format desktop-file-utils appstream \
+           g++-mingw-w64-i686 g++-mingw-w64-x86-64
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-asan test-tsan bench format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean
 
 all: build
 
@@ -51,12 +55,63 @@ test-tsan: deps
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && ctest --output-on-failure -j$(JOBS)
 
+# The binary, the menu entry, the AppStream metainfo, the icons and the udev
+# rule. udev reads PREFIX/lib/udev/rules.d for /usr and /usr/local; reload
+# it so that a device plugged in already gets its new permissions.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && command -v udevadm >/dev/null 2>&1; then \
+	  udevadm control --reload-rules 2>/dev/null && \
+	  udevadm trigger --subsystem-match=hidraw 2>/dev/null || \
+	  echo "Reload udev to apply the rule: sudo udevadm control --reload-rules && sudo udevadm trigger"; \
+	fi
+
+# libFuzzer targets, built with clang into build-fuzz; `make fuzz-run` runs
+# each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader
+fuzz: deps
+	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q "install ok installed" && \
+	 dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
+	 { SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; $$SUDO apt-get update -qq && \
+	   DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang libclang-rt-14-dev; }
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZUD_SANITIZE=fuzzer -DZUD_BUILD_TESTS=OFF -DZUD_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz-run: fuzz
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p fuzz-out/$$t && cp -n fuzz/corpus/$$t/* fuzz-out/$$t/ 2>/dev/null; \
+	  echo "== $$t for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=8192 -print_final_stats=1 fuzz-out/$$t 2>&1 | tail -12; \
+	done
+
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
 	./$(BUILD)/bench/bench_profiles
 	./$(BUILD)/bench/bench_firmware
+	./$(BUILD)/bench/bench_liveview
+
+# docs/screenshot.png: the window following a streaming wheel base, shown on
+# a virtual X display. Xvfb is installed only for this target.
+SCREENSHOT_PACKAGES = xvfb xauth
+SCREENSHOT_SCENE = ./$(BUILD)/bench/bench_liveview 8
+
+screenshot: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
+	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen bench_liveview
+	mkdir -p docs
+	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
+	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
+	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+
+# resources/rim.png, drawn by resources/make_rim.cpp.
+rim: configure
+	cmake --build $(BUILD) -j$(JOBS) --target rim
 
 format:
 	clang-format -i $(SOURCES)

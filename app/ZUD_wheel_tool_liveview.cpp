@@ -44,8 +44,10 @@ void ZUD_wheel_tool::drawWheel(int16_t axis_value)
         return;
     lastDrawnAngle = angle;
 
+    // Decoded once, in the format the painter draws fastest.
     if (rimImage.isNull())
-        rimImage.load(QStringLiteral(":/rim.png"));
+        rimImage = QImage(QStringLiteral(":/rim.png"))
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QImage target(rimImage.size(), QImage::Format_ARGB32_Premultiplied);
     target.fill(Qt::transparent);
     QPainter painter(&target);
@@ -57,7 +59,7 @@ void ZUD_wheel_tool::drawWheel(int16_t axis_value)
     painter.translate(-c, -c);
     painter.drawImage(0, 0, rimImage);
     painter.end();
-    ui->label_Rim_Image->setPixmap(QPixmap::fromImage(target));
+    ui->label_Rim_Image->setPixmap(QPixmap::fromImage(std::move(target)));
 }
 
 void ZUD_wheel_tool::onDebugOutput(UsbDevice *, ZudUsbWheelBaseDebugOutput *debugOutput, uint64_t)

@@ -127,6 +127,9 @@ class TestBootloader : public QObject {
     std::unique_ptr<UsbManager> manager;
 
     std::map<const BootloaderEmulator *, size_t> writesBefore;
+    // Kept until the manager has stopped, so that no device leaves the bus
+    // while a test ends.
+    std::vector<BootloaderEmulatorPtr> connected;
 
     // Plugs the emulator and lets the manager open it, then waits for one
     // settings exchange, which shows that the reader thread reads it.
@@ -137,6 +140,7 @@ class TestBootloader : public QObject {
         auto *device = qobject_cast<UsbDeviceZudBootloader *>(manager->getDevice(id));
         if (!device)
             return nullptr;
+        connected.push_back(emulator);
         QSignalSpy loaded(device, &UsbDeviceZudBootloader::onSettingsLoaded);
         device->loadSettings();
         if (!waitUntil([&] { return loaded.count() > 0; }))
@@ -181,6 +185,8 @@ private slots:
     void cleanup()
     {
         manager.reset();
+        connected.clear();
+        writesBefore.clear();
         vhid::unplugAll();
     }
 

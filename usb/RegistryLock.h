@@ -18,6 +18,26 @@
 #include <sanitizer/tsan_interface.h>
 #endif
 
+// A buffer handed from one thread to another through Qt's event queue, whose
+// locks ThreadSanitizer cannot see: the sender releases it, the receiver
+// acquires it. Nothing in other builds.
+inline void handOverRelease(const void *buffer)
+{
+#ifdef ZUD_TSAN
+    __tsan_release(const_cast<void *>(buffer));
+#else
+    (void)buffer;
+#endif
+}
+inline void handOverAcquire(const void *buffer)
+{
+#ifdef ZUD_TSAN
+    __tsan_acquire(const_cast<void *>(buffer));
+#else
+    (void)buffer;
+#endif
+}
+
 class RegistryReadHold {
 public:
     explicit RegistryReadHold(QReadWriteLock *lock) : lock(lock)

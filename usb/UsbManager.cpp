@@ -76,9 +76,16 @@ void UsbManager::stop()
         delete readerThread;
         readerThread = nullptr;
     }
-    // The reader has ended: nothing else can reach the registry now. Each
+    // The reader has ended: nothing else can reach the registry now. Devices
+    // it found lost whose loss is still queued are announced and deleted here
+    // (the queued call then finds them gone), the registered ones after. Each
     // device leaves the registry before it is announced, so that a receiver
     // looking at the registry never sees a device that is being deleted.
+    while (!departing.isEmpty()) {
+        UsbDevice *device = departing.takeFirst();
+        emit onDeviceDisconnected(device);
+        delete device;
+    }
     while (!devices.isEmpty()) {
         UsbDevice *device = devices.take(devices.firstKey());
         emit onDeviceDisconnected(device);
@@ -145,17 +152,25 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
     QList<UsbDevice *> found;
     const uint16_t enumerated = productIds.size() == 1 ? productIds.first() : 0;
     hid_device_info *list = hid_enumerate(vendorId, enumerated);
+    std::vector<std::string> present;
     for (hid_device_info *info = list; info; info = info->next) {
         if (!info->path)
             continue;
         const QString path = QString::fromLatin1(info->path);
         if (info->vendor_id != vendorId || !productIds.contains(info->product_id))
             continue;
+        present.emplace_back(info->path);
         if (known.contains(path))
             continue;
         hid_device *handle = hid_open_path(info->path);
-        if (!handle)
-            continue; // tried again at the next pass
+        if (!handle) {
+            // Tried again at the next pass; a missing permission is told once.
+            const std::string notice = permissionNotices.noticeForFailedOpen(info->path);
+            if (!notice.empty())
+                emit onDevicePermissionDenied(path, QString::fromStdString(notice));
+            continue;
+        }
+        permissionNotices.forget(info->path);
         hid_set_nonblocking(handle, 1);
         UsbDevice *device = createDevice(path, info->product_id, handle);
         if (!device) {
@@ -166,6 +181,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
         known.append(path); // an interface listed twice is opened once
     }
     hid_free_enumeration(list);
+    permissionNotices.retainOnly(present);
 
     for (UsbDevice *device : found) {
         {
@@ -204,6 +220,7 @@ void UsbManager::tryReadFromZudDevices()
 
     const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
         const uint64_t readTime = currentTimeMicros();
+        handOverRelease(report.data());
         QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
                                   Q_ARG(QSharedPointer<ZudUsbReport>, report),
@@ -249,6 +266,7 @@ void UsbManager::tryReadFromZudDevices()
         {
             RegistryWriteHold lock(&devicesLock);
             devices.remove(device->getId());
+            departing.append(device);
         }
         QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
@@ -260,6 +278,10 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
     if (!device)
         return;
     UsbDevice *gone = device.data();
+    {
+        RegistryWriteHold lock(&devicesLock);
+        departing.removeOne(gone);
+    }
     emit onDeviceDisconnected(gone);
     delete gone;
 }
@@ -267,6 +289,7 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
 void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                               uint64_t readTimeMicros)
 {
+    handOverAcquire(report.data());
     if (device)
         device->handleReport(report->data, readTimeMicros);
 }
