@@ -15,7 +15,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean demo
 
 all: build
 
@@ -39,6 +39,9 @@ build: configure
 
 run: build
 	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool
+
+demo: build
+	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool_demo
 
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

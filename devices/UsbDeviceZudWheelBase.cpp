@@ -59,18 +59,18 @@ bool UsbDeviceZudWheelBase::isLoadedSlot(int index) const
     return index >= 0 && index < maxProfiles && index < profileCount;
 }
 
-QString UsbDeviceZudWheelBase::countProblem(uint8_t count, uint8_t current)
+QString UsbDeviceZudWheelBase::countProblem(uint8_t count, uint8_t current, const QString &outcome)
 {
     if (count == 0 || count > maxProfiles)
-        return QStringLiteral("Device reported %1 profiles; a wheel base holds 1 to %2 profiles. "
-                              "The settings were not loaded.")
-            .arg(count)
-            .arg(maxProfiles);
+        return QStringLiteral("Device reported %1 profiles; a wheel base holds 1 to %2 profiles. ")
+                   .arg(count)
+                   .arg(maxProfiles) +
+               outcome;
     if (current >= count)
-        return QStringLiteral("Device reported profile %1 as the current one of %2 profiles. "
-                              "The settings were not loaded.")
-            .arg(current)
-            .arg(count);
+        return QStringLiteral("Device reported profile %1 as the current one of %2 profiles. ")
+                   .arg(current)
+                   .arg(count) +
+               outcome;
     return QString();
 }
 
@@ -135,7 +135,8 @@ void UsbDeviceZudWheelBase::handleSettingsHeader(const uint8_t *report)
     if (version == compatibleSettingsVersion) {
         // A count outside the table would make the exchange address slots
         // that do not exist: refuse the header and keep what is held.
-        const QString problem = countProblem(header->profileCount, header->currentProfile);
+        const QString problem = countProblem(header->profileCount, header->currentProfile,
+                                             QStringLiteral("The settings were not loaded."));
         if (!problem.isEmpty()) {
             emit onSettingsLoadFailed(this, problem);
             return;
@@ -147,7 +148,7 @@ void UsbDeviceZudWheelBase::handleSettingsHeader(const uint8_t *report)
         deviceInfo2 = header->deviceInfo2;
         deviceInfo3 = header->deviceInfo3;
         std::memcpy(deviceInfo4, header->deviceInfo4, sizeof deviceInfo4);
-        if (countProblem(header->profileCount, header->currentProfile).isEmpty()) {
+        if (countProblem(header->profileCount, header->currentProfile, QString()).isEmpty()) {
             profileCount = header->profileCount;
             currentProfile = header->currentProfile;
         } else {
@@ -214,7 +215,8 @@ void UsbDeviceZudWheelBase::handleProfileWritten(const uint8_t *report)
 void UsbDeviceZudWheelBase::handleCenterReply(const uint8_t *report)
 {
     if (report[replyVersionOffset] < centerReplyWithProfile) {
-        const QString problem = countProblem(report[replyCountOffset], report[replyCurrentOffset]);
+        const QString problem = countProblem(report[replyCountOffset], report[replyCurrentOffset],
+                                             QStringLiteral("The centre was not taken over."));
         if (!problem.isEmpty()) {
             emit onSettingsLoadFailed(this, problem);
             return;

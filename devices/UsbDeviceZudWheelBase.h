@@ -60,7 +60,8 @@ private:
     // which never exceeds maxProfiles).
     bool isLoadedSlot(int index) const;
     // The reason why a profile count and current index from the device
-    // cannot be taken over, or an empty string when they can.
-    static QString countProblem(uint8_t count, uint8_t current);
+    // cannot be taken over (ending with outcome), or an empty string when
+    // they can.
+    static QString countProblem(uint8_t count, uint8_t current, const QString &outcome);
     void send(const ZudUsbReport &report, bool expectReply);
 };

@@ -138,11 +138,6 @@ QByteArray toBytes(const vhid::Report &r)
     return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size()));
 }
 
-QByteArray toBytes(const ZudUsbReport &r)
-{
-    return QByteArray(reinterpret_cast<const char *>(r.data), 64);
-}
-
 // Profile 7 "Abc" laid out by hand, as it must appear at report byte 3.
 ZudUsbWheelBaseProfile handProfile()
 {
@@ -190,8 +185,6 @@ private slots:
     void init() { vhid::unplugAll(); }
     void cleanup() { vhid::unplugAll(); }
 
-    void commandReportsAreByteExact_data();
-    void commandReportsAreByteExact();
     void slotsSendTheirReportsAndArmTheRetryOnlyWhenAwaitingReply_data();
     void slotsSendTheirReportsAndArmTheRetryOnlyWhenAwaitingReply();
 
@@ -231,42 +224,6 @@ private slots:
     void strayRepliesWithoutLoadedSettings();
     void garbageRepliesStayInsideTheTable();
 };
-
-void TestWheelBase::commandReportsAreByteExact_data()
-{
-    QTest::addColumn<QByteArray>("built");
-    QTest::addColumn<QByteArray>("want");
-    using namespace ZudUsbCommands;
-    QTest::newRow("enterBootloader") << toBytes(enterBootloader()) << expected({{1, 1}});
-    QTest::newRow("loadSettings") << toBytes(loadSettings()) << expected({{1, 3}, {2, 3}});
-    QTest::newRow("finishLoadSettings")
-        << toBytes(finishLoadSettings()) << expected({{1, 3}, {2, 3}, {42, 255}});
-    QTest::newRow("saveSettings") << toBytes(saveSettings(12, 5))
-                                  << expected({{1, 4}, {2, 3}, {42, 12}, {43, 5}});
-    QTest::newRow("finishSaveSettings")
-        << toBytes(finishSaveSettings()) << expected({{1, 4}, {2, 3}, {42, 255}});
-    QTest::newRow("readProfile") << toBytes(readProfile(99)) << expected({{1, 5}, {2, 3}, {3, 99}});
-    QTest::newRow("writeProfile") << toBytes(writeProfile(handProfile())) << handProfileReport(6);
-    QTest::newRow("centerRim") << toBytes(centerRim(handProfile())) << handProfileReport(7);
-    QTest::newRow("reset") << toBytes(resetToFactoryDefaults())
-                           << expected({{1, 8}, {2, 3}, {5, 1}});
-    // 0.5f is 0x3F000000, little-endian.
-    QTest::newRow("testForce") << toBytes(testForce(0.5f))
-                               << expected({{1, 9}, {2, 3}, {3, 0}, {7, 0x3F}});
-    QTest::newRow("testForceNegative")
-        << toBytes(testForce(-2.0f)) << expected({{1, 9}, {2, 3}, {7, 0xC0}});
-    QTest::newRow("brakeOn") << toBytes(testBrakeResistor(true))
-                             << expected({{1, 9}, {2, 3}, {3, 1}});
-    QTest::newRow("brakeOff") << toBytes(testBrakeResistor(false))
-                              << expected({{1, 9}, {2, 3}, {3, 2}});
-}
-
-void TestWheelBase::commandReportsAreByteExact()
-{
-    QFETCH(QByteArray, built);
-    QFETCH(QByteArray, want);
-    QCOMPARE(built.toHex(' '), want.toHex(' '));
-}
 
 void TestWheelBase::slotsSendTheirReportsAndArmTheRetryOnlyWhenAwaitingReply_data()
 {
@@ -764,6 +721,23 @@ void TestWheelBase::centerRimShortReplyTakesCountAndCurrent()
     QCOMPARE(int(wheel.profileCount), 4);
     QCOMPARE(int(wheel.currentProfile), 3);
     QVERIFY(sameProfile(wheel.profiles[0], makeProfile(50))); // nothing else read
+
+    // A short reply with a count outside the table is not taken over.
+    QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
+    for (uint8_t count : {0, 101}) {
+        vhid::Report reply(64, 0);
+        reply[0] = 101;
+        reply[1] = 7;
+        reply[42] = count;
+        rig.emulator->injectRaw(reply.data(), reply.size());
+    }
+    QVERIFY(rig.runUntil([&] { return failed.count() == 2; }));
+    QCOMPARE(failed.first().at(1).toString(),
+             QString("Device reported 0 profiles; a wheel base holds 1 to 100 profiles. "
+                     "The centre was not taken over."));
+    QCOMPARE(loaded.count(), 1);
+    QCOMPARE(int(wheel.profileCount), 4);
+    QCOMPARE(int(wheel.currentProfile), 3);
 }
 
 void TestWheelBase::repliesReachTheirSignals()
