@@ -43,6 +43,10 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
     }
 
     setUiEnabled(true);
+    // setUiEnabled emptied the steering label: the next wheel update shows
+    // it again, even when the table is empty and no profile fills the
+    // controls below.
+    lastAxisValue.reset();
     list->setCurrentIndex(wheelBase->currentProfile);
     on_comboBox_ProfileName_activated(wheelBase->currentProfile);
 }
