@@ -170,9 +170,12 @@ int main(int argc, char **argv)
                 100.0 * onCpu / onWall);
     std::printf("    without a log       %.1f %% of one core (same stream)\n",
                 100.0 * offCpu / offWall);
+    const double rowCost = slotCpu / (double(updates) * zudMaxTorqueSamples);
+    std::printf("    of which logging    %.2f %% of one core (rows/s x the written row's cost)\n",
+                100.0 * double(rows) / onWall * rowCost);
     std::printf("  one row, formatted    %.2f us CPU (%lld rows)\n",
                 1e6 * formatCpu / double(formattedRows), (long long)formattedRows);
     std::printf("  one row, written      %.2f us CPU through the logging slot into the file\n",
-                1e6 * slotCpu / (double(updates) * zudMaxTorqueSamples));
+                1e6 * rowCost);
     return 0;
 }
