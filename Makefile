@@ -15,7 +15,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean demo
+.PHONY: all deps configure build run demo test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean
 
 all: build
 
@@ -99,14 +99,14 @@ bench: build
 	./$(BUILD)/bench/bench_liveview
 	./$(BUILD)/bench/bench_logging
 
-# docs/screenshot.png: the window following a streaming wheel base, shown on
-# a virtual X display. Xvfb is installed only for this target.
+# docs/screenshot.png: the demo, shown on a virtual X display, pictured once
+# its wheel base has loaded and turned. Xvfb is installed only for this target.
 SCREENSHOT_PACKAGES = xvfb xauth
-SCREENSHOT_SCENE = ./$(BUILD)/bench/bench_liveview 8
+SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
 
 screenshot: build
 	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
-	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen bench_liveview
+	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
 	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
 	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \

@@ -1,23 +1,26 @@
-// The live view under load: a wheel base on the virtual bus streams 1000
-// kind 1 joystick reports per second while the wheel turns, and the shown
-// window follows it. Prints the GUI thread's busy share (CPU time of the GUI
-// thread over wall time) and the cost of one rim redraw.
+// The live view under load: the emulated wheel base streams 1000 kind 1
+// joystick reports per second while its rim sweeps from lock to lock, and
+// the shown window, with the wheel base's settings loaded, follows it. Prints the GUI thread's busy
+// share (CPU time of the GUI thread over wall time) and the cost of one rim redraw.
 //
 //     make bench     (or build/bench/bench_liveview [seconds])
 #include "app/ZUD_wheel_tool.h"
 #include "devices/UsbDeviceZudWheelBase.h"
-#include "simulator/VirtualHidBus.h"
+#include "simulator/WheelBaseEmulator.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -26,27 +29,6 @@ double threadCpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// A full left-to-right sweep every four seconds, with a debug block whose
-// values change every report.
-void fillReport(uint8_t *report, uint64_t sequence)
-{
-    std::memset(report, 0, zudUsbReportSize);
-    report[0] = ZudUsbReportId::joystickReport;
-    ZudUsbWheelBaseJoystickUpdate update;
-    std::memset(&update, 0, sizeof update);
-    const double phase = double(sequence % 4000) / 4000.0 * 2.0 * M_PI;
-    update.axisValue = int16_t(std::lround(32767.0 * std::sin(phase)));
-    update.updateKind = 1;
-    update.debug.ticks = uint32_t(sequence);
-    update.debug.motorState = 4;
-    update.debug.motorAngle = float(sequence % 3600) / 10.0f;
-    update.debug.encoderRaw = int32_t(sequence * 7);
-    update.debug.ffbIn = float(std::sin(phase));
-    update.debug.ffbOut = float(std::cos(phase));
-    update.debug.bisscRaw = sequence * 0x9E3779B97F4A7C15ull;
-    std::memcpy(report + 1, &update, sizeof update);
 }
 
 } // namespace
@@ -62,18 +44,40 @@ int main(int argc, char **argv)
     ZUD_wheel_tool window;
     window.show();
 
-    auto device = vhid::plug({0x0483, 0xA355, L"ZUD Wheel Base", ""});
+    // The emulator's factory profile turns 900 degrees.
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 1000;
+    config.updateKind = 1;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
     window.manager().rescanForZudDevices();
     auto *wheel = qobject_cast<UsbDeviceZudWheelBase *>(
-        window.manager().getDevice(QString::fromStdString(device->path())));
+        window.manager().getDevice(QString::fromStdString(emulator->device()->path())));
     if (!wheel) {
         std::fprintf(stderr, "bench_liveview: the wheel base was not found\n");
         return 1;
     }
-    wheel->profiles[wheel->currentProfile].rotationDegrees = 900;
-    // Nothing answers the settings request on the bare bus: announce them as
-    // loaded, which shows the rim and the wheel controls.
-    emit wheel->onSettingsLoaded(wheel);
+    bool loaded = false;
+    QObject::connect(wheel, &UsbDeviceZudWheelBase::onSettingsLoaded, [&] { loaded = true; });
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!loaded && waiting.elapsed() < 5000)
+        application.processEvents(QEventLoop::AllEvents, 50);
+    if (!loaded) {
+        std::fprintf(stderr, "bench_liveview: the settings did not load\n");
+        return 1;
+    }
+
+    // A full sweep from lock to lock and back every four seconds.
+    std::atomic<bool> stopMotion{false};
+    std::thread motion([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!stopMotion) {
+            const double t =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            emulator->setPosition(450.0 * std::sin(2 * M_PI * t / 4.0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
 
     uint64_t delivered = 0;
     QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate, [&] { ++delivered; });
@@ -90,12 +94,11 @@ int main(int argc, char **argv)
     };
 
     // Phase 1: the streaming wheel followed by the window.
-    device->startStreaming(1000, fillReport);
     measure(0.5); // let the stream settle
     const uint64_t deliveredBefore = delivered;
-    const uint64_t streamedBefore = device->streamedReports();
+    const uint64_t streamedBefore = emulator->device()->streamedReports();
     const auto [cpuSeconds, wallSeconds] = measure(seconds);
-    const uint64_t streamed = device->streamedReports() - streamedBefore;
+    const uint64_t streamed = emulator->device()->streamedReports() - streamedBefore;
     const uint64_t handled = delivered - deliveredBefore;
 
     // Phase 1b: the same stream with no device selected: what the report
@@ -103,9 +106,14 @@ int main(int argc, char **argv)
     QComboBox *devices = window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
     devices->setCurrentIndex(-1);
     const auto [baseCpu, baseWall] = measure(seconds);
-    device->stopStreaming();
+    loaded = false;
+    stopMotion = true;
+    motion.join();
+    emulator->setStreamRate(0);
     devices->setCurrentIndex(0);
-    emit wheel->onSettingsLoaded(wheel);
+    waiting.restart();
+    while (!loaded && waiting.elapsed() < 5000)
+        application.processEvents(QEventLoop::AllEvents, 50);
 
     // Phase 2: the cost of one redraw, each call a new whole-degree angle.
     const int redrawCalls = 2000;
@@ -130,8 +138,8 @@ int main(int argc, char **argv)
     }
     const double paintCpu = threadCpuSeconds() - paintCpuStart;
 
-    std::printf("bench_liveview: wheel base streaming kind 1 at 1000 reports/s, 900 degrees, "
-                "wheel sweeping; window shown (%s)\n",
+    std::printf("bench_liveview: emulated wheel base streaming kind 1 at 1000 reports/s, "
+                "900 degrees, rim sweeping lock to lock; window shown (%s)\n",
                 qPrintable(QGuiApplication::platformName()));
     std::printf("  measured              %.2f s wall\n", wallSeconds);
     std::printf("  reports streamed      %llu (%.0f/s), handled by the GUI thread %llu (%.0f/s)\n",

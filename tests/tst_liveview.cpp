@@ -2,6 +2,7 @@
 // filling the debug page and the pedal bars from reports on the virtual bus.
 #include "WindowTestSupport.h"
 #include "app/LiveViewMath.h"
+#include "simulator/WheelBaseEmulator.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -130,6 +131,8 @@ private slots:
     void settingsArrivalRedrawsTheSameValue();
     void nothingDrawnWithoutWheelBase();
     void pedalBarsAndValues();
+    void rimFollowsTheEmulatedWheel();
+    void debugRepliesShownAsTheyCome();
 };
 
 void LiveViewTest::angleValues()
@@ -437,6 +440,44 @@ void LiveViewTest::pedalBarsAndValues()
     QCOMPARE(x->value(), 100);
     QCOMPARE(y->value(), 50);
     QCOMPARE(z->value(), 0);
+}
+
+void LiveViewTest::rimFollowsTheEmulatedWheel()
+{
+    // The emulator's factory profile has 900 degrees; its stream carries the
+    // rim position scaled to that range.
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 200;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
+    ZUD_wheel_tool window;
+    window.manager().rescanForZudDevices();
+    QLabel *rim = child<QLabel>(window, "label_Rim_Image");
+    QTRY_VERIFY(!rim->isHidden());
+
+    emulator->setPosition(90.0);
+    QTRY_VERIFY(near(markPosition(rim->pixmap(Qt::ReturnByValue).toImage()), QPointF(87, 0)));
+    emulator->setPosition(-180.0);
+    QTRY_VERIFY(near(markPosition(rim->pixmap(Qt::ReturnByValue).toImage()), QPointF(0, 87)));
+    // Kind 1 reports fill the debug page on the way.
+    QTRY_COMPARE(child<QLabel>(window, "label_debugMotorState")->text(), QStringLiteral("Running"));
+}
+
+void LiveViewTest::debugRepliesShownAsTheyCome()
+{
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 0;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
+    ZUD_wheel_tool window;
+    window.manager().rescanForZudDevices();
+    QTRY_VERIFY(!child<QLabel>(window, "label_Rim_Image")->isHidden());
+    emulator->setPosition(12.5);
+    // Debug outputs arriving as replies of their own are not throttled: two
+    // at once are both shown, the second last.
+    emulator->sendDebugReply();
+    emulator->sendDebugReply();
+    QTRY_COMPARE(child<QLabel>(window, "label_debugTicks")->text(), QStringLiteral("2"));
+    QCOMPARE(child<QLabel>(window, "label_debugMotorState")->text(), QStringLiteral("Running"));
+    QCOMPARE(child<QLabel>(window, "label_debugMotorAngle")->text(), QStringLiteral("12.50"));
 }
 
 QTEST_MAIN(LiveViewTest)

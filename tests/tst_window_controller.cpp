@@ -1,6 +1,7 @@
 // The window against the virtual bus: the device list, the selection, the
 // enable state per device kind, the bootloader button and the teardown.
 #include "WindowTestSupport.h"
+#include "simulator/WheelBaseEmulator.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -123,6 +124,7 @@ private slots:
     void firstArrivalSelectedSecondAppended();
     void removingDevicesMovesTheSelection();
     void enableStatePerKind();
+    void wheelBaseReadyOnceItsSettingsLoad();
     void labelsEmptiedOnEverySelection();
     void bootloaderButtonPerKind();
     void bootloaderButtonWithNothingSelected();
@@ -238,6 +240,26 @@ void WindowControllerTest::enableStatePerKind()
 
     list->setCurrentIndex(-1);
     compareState(uiState(window), nothingState);
+}
+
+void WindowControllerTest::wheelBaseReadyOnceItsSettingsLoad()
+{
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 0;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
+    ZUD_wheel_tool window;
+    int loaded = 0;
+    window.manager().rescanForZudDevices();
+    auto *wheel = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
+    QVERIFY(wheel);
+    QObject::connect(wheel, &UsbDeviceZudWheelBase::onSettingsLoaded, [&] { ++loaded; });
+    // Selecting the wheel base asked it for its settings: report 100,
+    // command 3, version 3 first.
+    const auto commands = emulator->commands();
+    QVERIFY(!commands.empty());
+    QVERIFY(sameReport(commands.front(), {100, 3, 3}));
+    QTRY_VERIFY(loaded >= 1);
+    compareState(uiState(window), wheelReadyState);
 }
 
 void WindowControllerTest::labelsEmptiedOnEverySelection()
