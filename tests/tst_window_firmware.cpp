@@ -206,8 +206,14 @@ void WindowFirmwareTest::smallImageProgressAndSuccess()
     QVERIFY(!atBox.hasCancelButton);
     QCOMPARE(atBox.parent, static_cast<QWidget *>(&window));
     // 0, 1, then 2, at which the dialog resets itself (its value reads as
-    // minimum - 1 from then on).
-    QCOMPARE(values, QList<int>({0, 1, -1}));
+    // minimum - 1 from then on). Under load a chunk may be sent again after
+    // the 200 ms retry, and its progress reported twice.
+    QVERIFY(values.size() >= 3);
+    QCOMPARE(values.first(), 0);
+    QCOMPARE(values.last(), -1);
+    QVERIFY(values.contains(1));
+    for (int i = 1; i + 1 < values.size(); ++i)
+        QVERIFY(values[i] >= values[i - 1] && values[i] <= 1);
     QTRY_VERIFY(dialogReleased(window));
     QCOMPARE(boot->totalChunks(), 2);
     QVERIFY(boot->transferEnded());
