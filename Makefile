@@ -97,6 +97,7 @@ bench: build
 	./$(BUILD)/bench/bench_profiles
 	./$(BUILD)/bench/bench_firmware
 	./$(BUILD)/bench/bench_liveview
+	./$(BUILD)/bench/bench_logging
 
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
 # its wheel base has loaded and turned. Xvfb is installed only for this target.

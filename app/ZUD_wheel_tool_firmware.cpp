@@ -1,13 +1,38 @@
 // The firmware update flow: the file choice, the progress dialog and the
-// closing messages.
+// closing messages. The bootloader device runs the chunk exchange; the window
+// only hands it the image and follows its signals.
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/UsbDeviceZudBootloader.h"
 #include "ui_ZUD_wheel_tool.h"
 
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QProgressDialog>
 
-void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked() {}
+void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
+{
+    if (!selectedBootloader)
+        return;
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open new FW File"), QString(),
+                                                          tr("ZUD FW Files (*.fw);;All Files (*)"));
+    if (fileName.isEmpty())
+        return;
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        QMessageBox::information(this, tr("Unable to open file"), file.errorString(),
+                                 QMessageBox::Ok);
+        return;
+    }
+    const QByteArray image = file.readAll();
+    file.close();
+    // The file dialog ran an event loop: the bootloader may have left the
+    // bus meanwhile, which clears the selection.
+    if (selectedBootloader)
+        selectedBootloader->updateFirmware(image);
+}
 
 void ZUD_wheel_tool::onFirmwareUpdateStarted(int chunks)
 {
@@ -24,18 +49,25 @@ void ZUD_wheel_tool::onFirmwareUpdateProgress(int currentChunk)
 
 void ZUD_wheel_tool::onFirmwareUpdateCompleted(UsbDevice *)
 {
+    if (progressDialog)
+        QMessageBox::information(this, tr("Firmware update"), tr("Update completed successfully!"),
+                                 QMessageBox::Ok);
+    // The box ran an event loop: a deselection meanwhile has already closed
+    // and released the dialog.
     resetProgressDialog();
 }
 
-void ZUD_wheel_tool::onFirmwareUpdateFailed(UsbDevice *, QString)
+void ZUD_wheel_tool::onFirmwareUpdateFailed(UsbDevice *, QString errorMessage)
 {
+    if (progressDialog)
+        QMessageBox::information(this, tr("Firmware update"), errorMessage, QMessageBox::Ok);
     resetProgressDialog();
 }
 
 void ZUD_wheel_tool::resetProgressDialog()
 {
-    // Always released by deferred deletion: the dialog may be the sender of
-    // the signal being handled.
+    // Always released by deferred deletion: the dialog may be in the middle
+    // of its own event handling.
     if (progressDialog) {
         progressDialog->close();
         progressDialog->deleteLater();
