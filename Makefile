@@ -72,7 +72,7 @@ install: build
 # libFuzzer targets, built with clang into build-fuzz; `make fuzz-run` runs
 # each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader
+FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader fuzz_window
 fuzz: deps
 	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q "install ok installed" && \
 	 dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
