@@ -1,0 +1,295 @@
+// zud_uhid: emulated ZUD devices as real kernel HID devices. The device
+// emulators run on the in-process virtual HID bus and the bridge mirrors
+// that bus onto uhid, so that every program on the machine sees the devices
+// as hidraw nodes. Commands arrive one per line on standard input; every
+// command is answered by exactly one line "ok ..." or "error ...", and the
+// bridge's announcements ("plugged ...", "unplugged ...", "warning ...")
+// may come at any time. The program ends on "quit" or at the end of its
+// input, and then takes its devices off the kernel.
+//
+// Commands:
+//   plug echo <pid> <product string>  a device that answers every output
+//                                     report with input report 101 carrying
+//                                     the same bytes 1..63 -> "ok <tag>"
+//   replug <tag> <pid> <product string>
+//                                     the device leaves and an echo device
+//                                     of the new identity arrives, in one
+//                                     step, as a device entering its
+//                                     bootloader does -> "ok <new tag>"
+//   unplug <tag> | unplug all
+//   inject <tag> <hex bytes>          one input report from the device
+//   stream <tag> <rate> [count]       joystick reports straight into uhid
+//   stats <tag>                       counters of the twin and the device
+//   written <tag> <file>              every report the device received, 64
+//                                     bytes each, appended to the file
+//   list                              "ok <tag>=<node> ..."
+//   quit
+#include "kernel/UhidBridge.h"
+#include "simulator/VirtualHidBus.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void emit(const std::string &line)
+{
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::wstring wide(const std::string &text)
+{
+    // Product strings are ASCII; anything else is kept byte by byte.
+    return std::wstring(text.begin(), text.end());
+}
+
+bool parseNumber(const std::string &text, int base, long &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, base);
+    return errno == 0 && end && *end == '\0';
+}
+
+std::string restOf(std::istringstream &in)
+{
+    std::string rest;
+    std::getline(in, rest);
+    const size_t start = rest.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : rest.substr(start);
+}
+
+// The scripted device: echoes each output report as input report 101.
+vhid::DevicePtr plugEcho(uint16_t productId, const std::wstring &product)
+{
+    vhid::DeviceConfig config;
+    config.productId = productId;
+    config.productString = product;
+    vhid::DevicePtr device = vhid::plug(config);
+    device->setWriteHandler([](vhid::VirtualDevice &d, const uint8_t *data, size_t length) {
+        vhid::Report reply(64, 0);
+        reply[0] = 101;
+        for (size_t i = 1; i < length && i < reply.size(); ++i)
+            reply[i] = data[i];
+        d.inject(reply);
+    });
+    return device;
+}
+
+class Program {
+public:
+    Program(const std::string &uhidPath, const std::string &sysRoot)
+        : bridge_(uhidPath, sysRoot, emit)
+    {
+    }
+
+    int run()
+    {
+        ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+        std::string pending;
+        for (;;) {
+            if (!bridge_.poll(0, 20))
+                continue;
+            char buffer[4096];
+            const ssize_t got = ::read(0, buffer, sizeof buffer);
+            if (got == 0)
+                return 0; // end of input
+            if (got < 0) {
+                if (errno == EAGAIN || errno == EINTR)
+                    continue;
+                return 1;
+            }
+            pending.append(buffer, size_t(got));
+            size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                if (!command(line))
+                    return 0;
+            }
+        }
+    }
+
+private:
+    // Runs one command line; false ends the program.
+    bool command(const std::string &line)
+    {
+        std::istringstream in(line);
+        std::string verb;
+        in >> verb;
+        if (verb.empty())
+            return true;
+        if (verb == "quit") {
+            emit("ok");
+            return false;
+        }
+        std::string answer = perform(verb, in);
+        emit(answer);
+        return true;
+    }
+
+    std::string plugged(const vhid::DevicePtr &device)
+    {
+        bridge_.sync();
+        const int tag = bridge_.tagFor(device->path());
+        if (tag < 0) {
+            device->unplug();
+            bridge_.sync();
+            return "error the kernel did not take the device";
+        }
+        return "ok " + std::to_string(tag);
+    }
+
+    bool tagArgument(std::istringstream &in, int &tag)
+    {
+        std::string text;
+        in >> text;
+        long value;
+        if (!parseNumber(text, 10, value) || !bridge_.has(int(value)))
+            return false;
+        tag = int(value);
+        return true;
+    }
+
+    std::string perform(const std::string &verb, std::istringstream &in)
+    {
+        if (verb == "plug") {
+            std::string kind, pidText;
+            in >> kind >> pidText;
+            long pid;
+            if (kind != "echo")
+                return "error unknown device kind '" + kind + "'";
+            if (!parseNumber(pidText, 16, pid) || pid < 0 || pid > 0xFFFF)
+                return "error bad product id '" + pidText + "'";
+            return plugged(plugEcho(uint16_t(pid), wide(restOf(in))));
+        }
+        if (verb == "unplug") {
+            std::string what;
+            in >> what;
+            if (what == "all") {
+                vhid::unplugAll();
+                bridge_.sync();
+                return "ok";
+            }
+            long value;
+            if (!parseNumber(what, 10, value) || !bridge_.has(int(value)))
+                return "error no device '" + what + "'";
+            if (vhid::DevicePtr d = bridge_.device(int(value)))
+                d->unplug();
+            bridge_.sync();
+            return "ok";
+        }
+        int tag;
+        if (verb == "list") {
+            std::string answer = "ok";
+            for (int t : bridge_.tags())
+                answer += " " + std::to_string(t) + "=" + bridge_.hidrawNode(t);
+            return answer;
+        }
+        if (!tagArgument(in, tag))
+            return "error no such device";
+        vhid::DevicePtr device = bridge_.device(tag);
+        if (!device)
+            return "error no such device";
+        if (verb == "replug") {
+            std::string pidText;
+            in >> pidText;
+            long pid;
+            if (!parseNumber(pidText, 16, pid) || pid < 0 || pid > 0xFFFF)
+                return "error bad product id '" + pidText + "'";
+            const std::wstring product = wide(restOf(in));
+            device->unplug();
+            return plugged(plugEcho(uint16_t(pid), product));
+        }
+        if (verb == "inject") {
+            vhid::Report report;
+            std::string byte;
+            while (in >> byte) {
+                long value;
+                if (!parseNumber(byte, 16, value) || value < 0 || value > 0xFF)
+                    return "error bad byte '" + byte + "'";
+                report.push_back(uint8_t(value));
+            }
+            if (report.empty())
+                return "error empty report";
+            device->inject(report);
+            return "ok";
+        }
+        if (verb == "stream") {
+            std::string rateText, countText;
+            in >> rateText >> countText;
+            long rate, count = 0;
+            if (!parseNumber(rateText, 10, rate) || rate < 0 || rate > 100000)
+                return "error bad rate '" + rateText + "'";
+            if (!countText.empty() && (!parseNumber(countText, 10, count) || count < 0))
+                return "error bad count '" + countText + "'";
+            bridge_.stream(tag, int(rate), uint64_t(count));
+            return "ok";
+        }
+        if (verb == "stats") {
+            const uhidbridge::MirrorStats s = bridge_.stats(tag);
+            std::ostringstream out;
+            out << "ok inputs=" << s.inputs << " outputs=" << s.outputs
+                << " failed=" << s.failedOutputs << " streamed=" << s.streamed
+                << " opens=" << s.opens << " closes=" << s.closes
+                << " written=" << device->writeCount();
+            return out.str();
+        }
+        if (verb == "written") {
+            const std::string file = restOf(in);
+            std::ofstream out(file, std::ios::binary | std::ios::app);
+            if (!out)
+                return "error cannot write '" + file + "'";
+            size_t n = 0;
+            for (const vhid::Report &r : device->writtenReports()) {
+                vhid::Report padded = r;
+                padded.resize(64, 0);
+                out.write(reinterpret_cast<const char *>(padded.data()), 64);
+                ++n;
+            }
+            return out ? "ok " + std::to_string(n) : "error writing '" + file + "' failed";
+        }
+        return "error unknown command '" + verb + "'";
+    }
+
+    uhidbridge::Bridge bridge_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string uhidPath = "/dev/uhid";
+    std::string sysRoot = "/sys";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--uhid") == 0 && i + 1 < argc) {
+            uhidPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--sys") == 0 && i + 1 < argc) {
+            sysRoot = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: %s [--uhid /dev/uhid] [--sys /sys]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (::access(uhidPath.c_str(), R_OK | W_OK) != 0) {
+        std::fprintf(stderr, "zud_uhid: cannot use %s: %s\n", uhidPath.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    Program program(uhidPath, sysRoot);
+    emit("ready");
+    return program.run();
+}
