@@ -7,11 +7,14 @@ CMAKE_FLAGS ?=
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
-           clang-format
+           clang-format $(KERNEL_PACKAGES)
+# The virtual machine of the kernel HID tests: Debian's kernel image (it has
+# uhid as a module), a static busybox for its initramfs, and qemu.
+KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test test-kernel bench bench-kernel format format-check clean
 
 all: build
 
@@ -39,10 +42,20 @@ run: build
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The tests against kernel HID devices alone, in a virtual machine (make test
+# runs them too, as the CTest test kernel_vm).
+test-kernel: build
+	kernel/run-vm.sh $(BUILD) tests
+
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+
+# Three uhid devices streaming 1000 reports/s each, read on hidraw and on the
+# virtual bus, inside the virtual machine.
+bench-kernel: build
+	kernel/run-vm.sh $(BUILD) bench
 
 format:
 	clang-format -i $(SOURCES)

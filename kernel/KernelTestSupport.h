@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
-#include <QtTest>
+#include <QThread>
 
 namespace ktest {
 

@@ -14,7 +14,9 @@
 # Environment: ZUD_VM_TIME_LIMIT (seconds, default 900), ZUD_VM_MEMORY (MiB,
 # default 1024), ZUD_VM_CPUS (default 2), BENCH_SECONDS (passed on).
 # Exit status: 0 when every program passed, 1 when one failed, 2 when the
-# machine could not be built, 3 when it did not finish.
+# machine could not be built, 3 when it did not finish, 77 when this
+# machine lacks what the virtual machine needs (a kernel image with uhid,
+# qemu, a static busybox): the caller may count that as skipped.
 set -euo pipefail
 
 BUILD=${1:?usage: $0 BUILD tests|bench}
@@ -29,6 +31,11 @@ END_MARK="=== ZUD-VM-END"
 fail() {
     echo "run-vm: $*" >&2
     exit 2
+}
+
+cannot_run() {
+    echo "run-vm: SKIPPED, this machine cannot run the kernel tests: $*" >&2
+    exit 77
 }
 
 case "$MODE" in
@@ -46,13 +53,13 @@ for image in $(ls -1 /boot/vmlinuz-* 2>/dev/null | sort -V -r); do
         break
     fi
 done
-[ -n "$KVER" ] || fail "no kernel with uhid in /boot and /lib/modules (install linux-image-amd64)"
+[ -n "$KVER" ] || cannot_run "no kernel with uhid in /boot and /lib/modules (install linux-image-amd64)"
 KERNEL=/boot/vmlinuz-$KVER
-[ -r "$KERNEL" ] || fail "cannot read $KERNEL"
-command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 missing (install qemu-system-x86)"
+[ -r "$KERNEL" ] || cannot_run "cannot read $KERNEL"
+command -v qemu-system-x86_64 >/dev/null || cannot_run "qemu-system-x86_64 missing (install qemu-system-x86)"
 BUSYBOX=/bin/busybox
 [ -x "$BUSYBOX" ] && ! ldd "$BUSYBOX" >/dev/null 2>&1 ||
-    fail "a static busybox is needed (install busybox-static)"
+    cannot_run "a static busybox is needed (install busybox-static)"
 
 rm -rf "$OUT"
 ROOT=$OUT/root
@@ -133,7 +140,7 @@ poweroff -f
 EOF
 chmod +x "$ROOT/init"
 
-(cd "$ROOT" && find . -print | cpio -o -H newc --quiet) >"$OUT/initramfs.cpio" ||
+(cd "$ROOT" && find . -print | "$BUSYBOX" cpio -o -H newc 2>/dev/null) >"$OUT/initramfs.cpio" ||
     fail "cannot pack the initramfs"
 echo "run-vm: kernel $KVER, initramfs $(du -h "$OUT/initramfs.cpio" | cut -f1), time limit ${TIME_LIMIT} s"
 
