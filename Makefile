@@ -4,17 +4,21 @@
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# `make install` puts the tool under PREFIX (staged under DESTDIR if set).
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
-           clang-format $(KERNEL_PACKAGES)
+           clang-format desktop-file-utils appstream \
+           g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(KERNEL_PACKAGES)
 # The virtual machine of the kernel HID tests: Debian's kernel image (it has
 # uhid as a module), a static busybox for its initramfs, and qemu.
 KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-kernel bench bench-kernel format format-check clean
+.PHONY: all deps configure build run test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel install format format-check clean
 
 all: build
 
@@ -47,10 +51,55 @@ test: build format-check
 test-kernel: build
 	kernel/run-vm.sh $(BUILD) tests
 
+# The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# (leak checking on), and under ThreadSanitizer, each in a build of its own.
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=address -DZUD_BUILD_BENCH=OFF
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=thread -DZUD_BUILD_BENCH=OFF
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && ctest --output-on-failure -j$(JOBS)
+
+# The binary, the menu entry, the AppStream metainfo, the icons and the udev
+# rule. udev reads PREFIX/lib/udev/rules.d for /usr and /usr/local; reload
+# it so that a device plugged in already gets its new permissions.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && command -v udevadm >/dev/null 2>&1; then \
+	  udevadm control --reload-rules 2>/dev/null && \
+	  udevadm trigger --subsystem-match=hidraw 2>/dev/null || \
+	  echo "Reload udev to apply the rule: sudo udevadm control --reload-rules && sudo udevadm trigger"; \
+	fi
+
+# libFuzzer targets, built with clang into build-fuzz; `make fuzz-run` runs
+# each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader
+fuzz: deps
+	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q "install ok installed" && \
+	 dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
+	 { SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; $$SUDO apt-get update -qq && \
+	   DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang libclang-rt-14-dev; }
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZUD_SANITIZE=fuzzer -DZUD_BUILD_TESTS=OFF -DZUD_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz-run: fuzz
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p fuzz-out/$$t && cp -n fuzz/corpus/$$t/* fuzz-out/$$t/ 2>/dev/null; \
+	  echo "== $$t for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=8192 -print_final_stats=1 fuzz-out/$$t 2>&1 | tail -12; \
+	done
+
 bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+	./$(BUILD)/bench/bench_firmware
 
 # Three uhid devices streaming 1000 reports/s each, read on hidraw and on the
 # virtual bus, inside the virtual machine.

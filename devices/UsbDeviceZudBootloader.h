@@ -7,8 +7,28 @@
 #include <QString>
 
 // CRC-32/MPEG-2 over the data taken as little-endian 32-bit words (each word
-// fed most significant byte first); a trailing partial word is ignored.
+// fed most significant byte first); a trailing partial word is ignored. The
+// word count is 16 bits wide, as in the bootloader, which only ever checks
+// one 32-byte chunk.
 uint32_t firmwareCrc(const uint8_t *data, size_t length);
+
+// The command reports the bootloader understands (report id 100).
+namespace ZudBootloaderReports {
+// The largest chunk count the signed 16-bit chunk fields can carry.
+constexpr int maxChunks = 32767;
+
+// Reset with restartFlag: leave the bootloader and start the application.
+ZudUsbReport exitBootloader();
+// Reset with factoryResetFlag.
+ZudUsbReport resetToFactoryDefaults();
+// Settings request; the bootloader answers with its device information.
+ZudUsbReport loadSettings();
+// Chunk `index` (0 <= index < totalChunks <= maxChunks) of an image that
+// holds totalChunks * 32 bytes.
+ZudUsbReport firmwareChunk(const uint8_t *image, int totalChunks, int index);
+// The report that closes a transfer of totalChunks chunks.
+ZudUsbReport firmwareEnd(int totalChunks);
+} // namespace ZudBootloaderReports
 
 // A wheel base or pedal set running its USB bootloader: the chunked,
 // acknowledged firmware transfer, the restart into the application and the
@@ -42,5 +62,14 @@ public slots:
     void updateFirmware(QByteArray newFirmwareBytes);
 
 private:
+    int chunkCount() const { return firmwareBytes.size() / chunkSize; }
+    // Ends the running transfer with onUpdateFailed; nothing more is sent.
+    void failUpdate(const QString &message);
+
     QByteArray firmwareBytes;
+    // True from the first chunk until the end report or a failure: only then
+    // do acknowledgements drive the transfer, so that a late or duplicated
+    // acknowledgement can neither restart a finished transfer nor announce
+    // its end a second time.
+    bool updateRunning = false;
 };

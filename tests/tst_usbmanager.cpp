@@ -283,6 +283,29 @@ private slots:
         QCOMPARE(disconnected.count(), 1); // only the one from stop
     }
 
+    void stopReleasesADeviceWhoseLossIsStillQueued()
+    {
+        auto wheel = plugWheelBase();
+        UsbManager manager;
+        QSignalSpy disconnected(&manager, &UsbManager::onDeviceDisconnected);
+        manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 1, 5000);
+        wheel->unplug();
+        // Wait, without running the event loop, until the reader has taken the
+        // device out of the registry: its loss is queued but not handled.
+        QElapsedTimer timer;
+        timer.start();
+        while (!manager.getDevices().isEmpty() && timer.elapsed() < 5000)
+            QThread::msleep(5);
+        QVERIFY(manager.getDevices().isEmpty());
+        QCOMPARE(disconnected.count(), 0);
+        manager.stop();
+        QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(wheel->openHandleCount(), 0);
+        QCoreApplication::processEvents(); // the queued loss finds the device gone
+        QCOMPARE(disconnected.count(), 1);
+    }
+
     void stopWhileWaitingReturnsPromptly()
     {
         auto wheel = plugWheelBase();

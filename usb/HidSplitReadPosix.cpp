@@ -117,13 +117,6 @@ int readHonouringBlocking(hid_device *dev, unsigned char *data, size_t length)
     return read(dev, data, length, s->nonBlocking ? 0 : -1);
 }
 
-Copy reportCopy(const uint8_t *buffer, size_t got, size_t length, bool platformAddsZero)
-{
-    if (platformAddsZero && got > 0 && buffer[0] == 0)
-        return Copy{1, std::min(got - 1, length)};
-    return Copy{0, std::min(got, length)};
-}
-
 size_t attachedCount()
 {
     std::lock_guard<std::mutex> lock(statesMutex);

@@ -4,11 +4,10 @@
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "usb/HidSplitRead.h"
+#include "usb/RegistryLock.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
 #include <cwchar>
 #include <vector>
 
@@ -77,9 +76,16 @@ void UsbManager::stop()
         delete readerThread;
         readerThread = nullptr;
     }
-    // The reader has ended: nothing else can reach the registry now. Each
+    // The reader has ended: nothing else can reach the registry now. Devices
+    // it found lost whose loss is still queued are announced and deleted here
+    // (the queued call then finds them gone), the registered ones after. Each
     // device leaves the registry before it is announced, so that a receiver
     // looking at the registry never sees a device that is being deleted.
+    while (!departing.isEmpty()) {
+        UsbDevice *device = departing.takeFirst();
+        emit onDeviceDisconnected(device);
+        delete device;
+    }
     while (!devices.isEmpty()) {
         UsbDevice *device = devices.take(devices.firstKey());
         emit onDeviceDisconnected(device);
@@ -89,13 +95,13 @@ void UsbManager::stop()
 
 QList<UsbDevice *> UsbManager::getDevices()
 {
-    QReadLocker lock(&devicesLock);
+    RegistryReadHold lock(&devicesLock);
     return devices.values();
 }
 
 UsbDevice *UsbManager::getDevice(QString id)
 {
-    QReadLocker lock(&devicesLock);
+    RegistryReadHold lock(&devicesLock);
     return devices.value(id, nullptr);
 }
 
@@ -139,7 +145,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 {
     QList<QString> known;
     {
-        QReadLocker lock(&devicesLock);
+        RegistryReadHold lock(&devicesLock);
         known = devices.keys();
     }
 
@@ -170,7 +176,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 
     for (UsbDevice *device : found) {
         {
-            QWriteLocker lock(&devicesLock);
+            RegistryWriteHold lock(&devicesLock);
             devices.insert(device->getId(), device);
         }
         emit onDeviceConnected(device);
@@ -192,7 +198,7 @@ void UsbManager::tryReadFromZudDevices()
 {
     QList<UsbDevice *> copy;
     {
-        QReadLocker lock(&devicesLock);
+        RegistryReadHold lock(&devicesLock);
         copy = devices.values();
     }
 
@@ -205,6 +211,7 @@ void UsbManager::tryReadFromZudDevices()
 
     const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
         const uint64_t readTime = currentTimeMicros();
+        handOverRelease(report.data());
         QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
                                   Q_ARG(QSharedPointer<ZudUsbReport>, report),
@@ -248,8 +255,9 @@ void UsbManager::tryReadFromZudDevices()
 
     for (UsbDevice *device : lost) {
         {
-            QWriteLocker lock(&devicesLock);
+            RegistryWriteHold lock(&devicesLock);
             devices.remove(device->getId());
+            departing.append(device);
         }
         QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
@@ -261,6 +269,10 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
     if (!device)
         return;
     UsbDevice *gone = device.data();
+    {
+        RegistryWriteHold lock(&devicesLock);
+        departing.removeOne(gone);
+    }
     emit onDeviceDisconnected(gone);
     delete gone;
 }
@@ -268,6 +280,7 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
 void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                               uint64_t readTimeMicros)
 {
+    handOverAcquire(report.data());
     if (device)
         device->handleReport(report->data, readTimeMicros);
 }

@@ -72,4 +72,7 @@ private:
     QReadWriteLock devicesLock{QReadWriteLock::NonRecursive};
     QMap<QString, UsbDevice *> devices;
     UsbManagerReaderThread *readerThread = nullptr;
+    // Devices the reader took out of the registry whose loss is queued to the
+    // GUI thread but not handled yet; guarded by devicesLock.
+    QList<UsbDevice *> departing;
 };

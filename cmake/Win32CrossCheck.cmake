@@ -1,0 +1,11 @@
+# `make test` cross-compiles the Windows read layer for 32-bit and 64-bit
+# Windows (see cmake/win32-check), one CTest test per architecture.
+foreach(arch i686 x86_64)
+  add_test(NAME win32_layer_${arch}
+    COMMAND ${CMAKE_COMMAND}
+      -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+      -DBINARY_DIR=${PROJECT_BINARY_DIR}/win32-check-${arch}
+      -DTOOLCHAIN=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-w64-${arch}.cmake
+      "-DHIDAPI_INCLUDE_DIR=${HIDAPI_INCLUDE_DIRS}"
+      -P ${PROJECT_SOURCE_DIR}/cmake/RunWin32CrossCheck.cmake)
+endforeach()

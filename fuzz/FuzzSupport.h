@@ -1,0 +1,70 @@
+// What the fuzz targets share: a Qt application for the device objects'
+// timers, a device object on a fresh virtual device, and the cutting of an
+// input into 64-byte reports.
+#pragma once
+
+#include "simulator/VirtualHidBus.h"
+#include "usb/ZudUsbReport.h"
+
+#include <QCoreApplication>
+#include <hidapi.h>
+#include <QString>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace fuzzing {
+
+inline void ensureApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+}
+
+[[noreturn]] inline void fail(const char *what)
+{
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+// A device object of type Device over a virtual device that swallows writes.
+template <typename Device> struct DeviceUnderTest {
+    vhid::DevicePtr bus;
+    std::unique_ptr<Device> device;
+
+    DeviceUnderTest(uint16_t productId, const wchar_t *product)
+    {
+        ensureApplication();
+        vhid::DeviceConfig config;
+        config.productId = productId;
+        config.productString = product;
+        bus = vhid::plug(config);
+        hid_device *handle = hid_open_path(bus->path().c_str());
+        if (!handle)
+            fail("virtual device did not open");
+        device = std::make_unique<Device>(QString::fromStdString(bus->path()), handle);
+    }
+    ~DeviceUnderTest()
+    {
+        device.reset();
+        bus->unplug();
+    }
+};
+
+// Calls f with each 64-byte report of data (the last one zero-filled).
+template <typename F> void forEachReport(const uint8_t *data, size_t size, F f)
+{
+    for (size_t offset = 0; offset < size; offset += zudUsbReportSize) {
+        uint8_t report[zudUsbReportSize] = {};
+        std::memcpy(report, data + offset, std::min<size_t>(zudUsbReportSize, size - offset));
+        f(report);
+    }
+}
+
+} // namespace fuzzing
