@@ -99,6 +99,7 @@ bench: build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	./$(BUILD)/bench/bench_reader
 	./$(BUILD)/bench/bench_idle_hidraw
+	./$(BUILD)/bench/bench_profiles
 	./$(BUILD)/bench/bench_firmware
 
 # Three uhid devices streaming 1000 reports/s each, read on hidraw and on the

@@ -1,5 +1,7 @@
 #include "devices/UsbDeviceZudPedals.h"
 
+#include "devices/ZudUsbCommands.h"
+
 UsbDeviceZudPedals::UsbDeviceZudPedals(QString id, hid_device *hidDevice)
     : UsbDevice(std::move(id), hidDevice)
 {
@@ -17,8 +19,7 @@ void UsbDeviceZudPedals::handleReport(const uint8_t *report, uint64_t readTimeMi
 
 void UsbDeviceZudPedals::enterBootloader()
 {
-    ZudUsbReport report{};
-    report.data[0] = ZudUsbReportId::commandReport;
-    report.data[1] = uint8_t(ZudUsbCommand::EnterBootloader);
+    // Sent until the pedals answer or leave the bus for their bootloader.
+    const ZudUsbReport report = ZudUsbCommands::enterBootloader();
     write(report.data, true);
 }

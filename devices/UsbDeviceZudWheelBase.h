@@ -50,4 +50,18 @@ public slots:
     void centerRim();
     void sendTestForceCommand(float constantForce);
     void sendTestBrakeResistorCommand(bool enabled);
+
+private:
+    void handleSettingsHeader(const uint8_t *report);
+    void handleProfileRead(const uint8_t *report);
+    void handleProfileWritten(const uint8_t *report);
+    void handleCenterReply(const uint8_t *report);
+    // True when index names a loaded slot of the table (below profileCount,
+    // which never exceeds maxProfiles).
+    bool isLoadedSlot(int index) const;
+    // The reason why a profile count and current index from the device
+    // cannot be taken over (ending with outcome), or an empty string when
+    // they can.
+    static QString countProblem(uint8_t count, uint8_t current, const QString &outcome);
+    void send(const ZudUsbReport &report, bool expectReply);
 };

@@ -152,17 +152,25 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
     QList<UsbDevice *> found;
     const uint16_t enumerated = productIds.size() == 1 ? productIds.first() : 0;
     hid_device_info *list = hid_enumerate(vendorId, enumerated);
+    std::vector<std::string> present;
     for (hid_device_info *info = list; info; info = info->next) {
         if (!info->path)
             continue;
         const QString path = QString::fromLatin1(info->path);
         if (info->vendor_id != vendorId || !productIds.contains(info->product_id))
             continue;
+        present.emplace_back(info->path);
         if (known.contains(path))
             continue;
         hid_device *handle = hid_open_path(info->path);
-        if (!handle)
-            continue; // tried again at the next pass
+        if (!handle) {
+            // Tried again at the next pass; a missing permission is told once.
+            const std::string notice = permissionNotices.noticeForFailedOpen(info->path);
+            if (!notice.empty())
+                emit onDevicePermissionDenied(path, QString::fromStdString(notice));
+            continue;
+        }
+        permissionNotices.forget(info->path);
         hid_set_nonblocking(handle, 1);
         UsbDevice *device = createDevice(path, info->product_id, handle);
         if (!device) {
@@ -173,6 +181,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
         known.append(path); // an interface listed twice is opened once
     }
     hid_free_enumeration(list);
+    permissionNotices.retainOnly(present);
 
     for (UsbDevice *device : found) {
         {

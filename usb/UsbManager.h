@@ -1,5 +1,6 @@
 #pragma once
 
+#include "usb/DevicePermissions.h"
 #include "usb/UsbDevice.h"
 #include "usb/ZudUsbReport.h"
 
@@ -59,6 +60,11 @@ private slots:
     void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                       uint64_t readTimeMicros);
 
+signals:
+    // A supported device is present but this user may not open it; message
+    // says how to grant access. Emitted once per device path while it stays.
+    void onDevicePermissionDenied(QString path, QString message);
+
 private:
     // One discovery pass for vendorId over the given product ids, with one
     // enumeration: by the id itself for a single id, by vendor for several.
@@ -75,4 +81,5 @@ private:
     // Devices the reader took out of the registry whose loss is queued to the
     // GUI thread but not handled yet; guarded by devicesLock.
     QList<UsbDevice *> departing;
+    DevicePermissionNotices permissionNotices;
 };
