@@ -5,6 +5,7 @@
 #include <hidapi.h>
 #include <linux/uhid.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -196,6 +197,12 @@ std::string Bridge::hidrawNode(int tag) const
     return m ? m->node : std::string();
 }
 
+std::string Bridge::virtualPath(int tag) const
+{
+    Mirror *m = find(tag);
+    return m ? m->path : std::string();
+}
+
 MirrorStats Bridge::stats(int tag) const
 {
     Mirror *m = find(tag);
@@ -234,8 +241,13 @@ bool Bridge::sync()
     }
     bool ok = true;
     for (const vhid::DevicePtr &d : vhid::devices()) {
-        if (tagFor(d->path()) < 0 && !create(d))
+        if (tagFor(d->path()) >= 0 ||
+            std::find(refused_.begin(), refused_.end(), d->path()) != refused_.end())
+            continue;
+        if (!create(d)) {
+            refused_.push_back(d->path());
             ok = false;
+        }
     }
     inSync_ = false;
     return ok;

@@ -62,7 +62,8 @@ public:
     // Gives every virtual device without a twin its uhid device (waiting
     // until its hidraw node exists) and destroys the twins of devices that
     // left the bus. Returns false when a twin could not be created; the
-    // reason has been announced as a warning.
+    // reason has been announced as a warning, once: that device is not
+    // tried again.
     bool sync();
 
     // Serves uhid events and virtual input reports for up to timeoutMs.
@@ -76,6 +77,8 @@ public:
     // The virtual device behind a twin; null when the tag is unknown.
     vhid::DevicePtr device(int tag) const;
     std::string hidrawNode(int tag) const;
+    // The path of the virtual device behind a twin; empty when unknown.
+    std::string virtualPath(int tag) const;
     MirrorStats stats(int tag) const;
 
     // Streams joystick reports (report id 1, sequence number in bytes 3..6,
@@ -97,6 +100,7 @@ private:
     std::string sysRoot_;
     Announce announce_;
     std::vector<std::unique_ptr<Mirror>> mirrors_;
+    std::vector<std::string> refused_; // virtual paths that got no twin
     int nextTag_ = 1;
     bool inSync_ = false;
 };

@@ -12,7 +12,8 @@
 #   tests  tst_kernel_hid (every test against uhid devices)
 #   bench  bench_kernel_stream on hidraw and on the virtual bus
 # Environment: ZUD_VM_TIME_LIMIT (seconds, default 900), ZUD_VM_MEMORY (MiB,
-# default 1024), ZUD_VM_CPUS (default 2), BENCH_SECONDS (passed on).
+# default 1024), ZUD_VM_CPUS (default 2), BENCH_SECONDS (passed on),
+# ZUD_VM_PROGRAMS (the programs to run instead of the mode's).
 # Exit status: 0 when every program passed, 1 when one failed, 2 when the
 # machine could not be built, 3 when it did not finish, 77 when this
 # machine lacks what the virtual machine needs (a kernel image with uhid,
@@ -43,6 +44,8 @@ tests) PROGRAMS="tst_kernel_hid" ;;
 bench) PROGRAMS="bench_kernel_stream bench_kernel_stream_vhid" ;;
 *) fail "unknown mode '$MODE' (tests or bench)" ;;
 esac
+# ZUD_VM_PROGRAMS runs other programs of the build instead (one run, by hand).
+PROGRAMS=${ZUD_VM_PROGRAMS:-$PROGRAMS}
 
 # The newest kernel in /boot that has its HID modules installed.
 KVER=""
@@ -107,6 +110,14 @@ if [ -r "$plugin" ]; then
     copy_libraries "$plugin"
 fi
 
+# Fontconfig's setup and one font family, when this machine has them, so that
+# widgets lay out their texts as on a desktop.
+if [ -d /etc/fonts ] && ls /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf >/dev/null 2>&1; then
+    mkdir -p "$ROOT/etc" "$ROOT/usr/share/fonts/truetype/dejavu"
+    cp -rL /etc/fonts "$ROOT/etc/fonts"
+    cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$ROOT/usr/share/fonts/truetype/dejavu/"
+fi
+
 cat >"$ROOT/init" <<EOF
 #!/bin/sh
 # The machine's only process tree: set up, run the programs, report, power off.
@@ -119,7 +130,8 @@ mount -t tmpfs tmp /tmp
 for m in hid hid-generic uhid; do insmod /lib/modules/\$m.ko || echo "insmod \$m failed"; done
 n=0
 while [ ! -c /dev/uhid ] && [ \$n -lt 100 ]; do sleep 0.1; n=\$((n + 1)); done
-export HOME=/tmp XDG_RUNTIME_DIR=/tmp QT_QPA_PLATFORM=offscreen QTEST_FUNCTION_TIMEOUT=300000
+mkdir -m 0700 /tmp/runtime
+export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen QTEST_FUNCTION_TIMEOUT=300000
 export ZUD_UHID=/zud/bin/zud_uhid ZUD_TOOL=/zud/ZUD_wheel_tool
 export BENCH_SECONDS=${BENCH_SECONDS:-10}
 cd /tmp

@@ -8,6 +8,13 @@
 // input, and then takes its devices off the kernel.
 //
 // Commands:
+//   plug wheel [rate] [profiles]      an emulated wheel base streaming joystick
+//                                     reports at rate (default 100 per second)
+//                                     with that many factory profiles
+//                                     (default 1) -> "ok <tag>"
+//   plug pedals [rate]                emulated pedals (default 100 per second)
+//   plug boot [pid] [product string]  an emulated bootloader (default a355
+//                                     "ZUD Wheel Base Bootloader")
 //   plug echo <pid> <product string>  a device that answers every output
 //                                     report with input report 101 carrying
 //                                     the same bytes 1..63 -> "ok <tag>"
@@ -23,9 +30,25 @@
 //   written <tag> <file>              every report the device received, 64
 //                                     bytes each, appended to the file
 //   list                              "ok <tag>=<node> ..."
+//   image <tag> <file>                a bootloader's reassembled image to the
+//                                     file -> "ok <bytes> ended=<0|1>
+//                                     crcMismatches=<n> missing=<n>"
+//   profiles <tag> <file>             a wheel base's profile table, 43 bytes
+//                                     per profile -> "ok count=<n>
+//                                     current=<i> loads=<n> saves=<n>"
+//   rate <tag> <per second>           a wheel base's or pedals' stream rate
+//   position <tag> <degrees>          a wheel base's rim angle
+//
+// Entering the bootloader makes a wheel base or pedals leave and an emulated
+// bootloader arrive; leaving the bootloader brings the application back, a
+// new emulator of the same kind. Tags stay valid after a device left, for
+// image and profiles.
 //   quit
 #include "kernel/UhidBridge.h"
+#include "simulator/BootloaderEmulator.h"
+#include "simulator/PedalsEmulator.h"
 #include "simulator/VirtualHidBus.h"
+#include "simulator/WheelBaseEmulator.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -41,7 +64,7 @@
 
 namespace {
 
-void emit(const std::string &line)
+void say(const std::string &line)
 {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
@@ -89,11 +112,27 @@ vhid::DevicePtr plugEcho(uint16_t productId, const std::wstring &product)
     return device;
 }
 
+// The emulator behind one virtual device; at most one pointer is set.
+struct Emulated {
+    std::shared_ptr<emu::WheelBaseEmulator> wheel;
+    std::shared_ptr<emu::PedalsEmulator> pedals;
+    std::shared_ptr<emu::BootloaderEmulator> boot;
+};
+
+enum class Application { WheelBase, Pedals };
+
 class Program {
 public:
     Program(const std::string &uhidPath, const std::string &sysRoot)
-        : bridge_(uhidPath, sysRoot, emit)
+        : bridge_(uhidPath, sysRoot, say)
     {
+    }
+
+    ~Program()
+    {
+        // The devices leave the kernel before their emulators go.
+        vhid::unplugAll();
+        bridge_.sync();
     }
 
     int run()
@@ -101,7 +140,9 @@ public:
         ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
         std::string pending;
         for (;;) {
-            if (!bridge_.poll(0, 20))
+            const bool input = bridge_.poll(0, 20);
+            adoptTags();
+            if (!input)
                 continue;
             char buffer[4096];
             const ssize_t got = ::read(0, buffer, sizeof buffer);
@@ -124,6 +165,73 @@ public:
     }
 
 private:
+    // Emulators plugged from inside a write (a restart into the bootloader
+    // or back) are kept by their virtual path until their twin has a tag.
+    void adoptTags()
+    {
+        for (int tag : bridge_.tags()) {
+            if (byTag_.count(tag))
+                continue;
+            auto it = byPath_.find(bridge_.virtualPath(tag));
+            byTag_[tag] = it == byPath_.end() ? Emulated() : it->second;
+            if (it != byPath_.end())
+                byPath_.erase(it);
+        }
+    }
+
+    vhid::DevicePtr plugWheel(int rate, int profiles)
+    {
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = rate;
+        config.factoryProfileCount = profiles;
+        config.onEnterBootloader = [this] { plugBootloader(Application::WheelBase); };
+        Emulated e;
+        e.wheel = emu::WheelBaseEmulator::plug(config);
+        byPath_[e.wheel->device()->path()] = e;
+        return e.wheel->device();
+    }
+
+    vhid::DevicePtr plugPedals(int rate)
+    {
+        emu::PedalsEmulator::Config config;
+        config.streamRate = rate;
+        config.onEnterBootloader = [this] { plugBootloader(Application::Pedals); };
+        Emulated e;
+        e.pedals = emu::PedalsEmulator::plug(config);
+        byPath_[e.pedals->device()->path()] = e;
+        return e.pedals->device();
+    }
+
+    vhid::DevicePtr plugBootloader(Application application, uint16_t productId = 0xA355,
+                                   const std::wstring &product = std::wstring())
+    {
+        emu::BootloaderEmulator::Config config;
+        config.productId = productId;
+        config.productString = !product.empty()                     ? product
+                               : application == Application::Pedals ? L"ZUD Pedals Bootloader"
+                                                                    : L"ZUD Wheel Base Bootloader";
+        // The uhid device declares input reports 1 and 101 only.
+        config.replyReportId = 101;
+        config.restartApplication = [this, application] {
+            if (application == Application::Pedals)
+                plugPedals(defaultRate);
+            else
+                plugWheel(defaultRate, 1);
+        };
+        Emulated e;
+        e.boot = emu::BootloaderEmulator::plug(config);
+        byPath_[e.boot->device()->path()] = e;
+        return e.boot->device();
+    }
+
+    bool optionalNumber(std::istringstream &in, long low, long high, long &value)
+    {
+        std::string text;
+        if (!(in >> text))
+            return true; // keeps the default
+        return parseNumber(text, 10, value) && value >= low && value <= high;
+    }
+
     // Runs one command line; false ends the program.
     bool command(const std::string &line)
     {
@@ -133,17 +241,18 @@ private:
         if (verb.empty())
             return true;
         if (verb == "quit") {
-            emit("ok");
+            say("ok");
             return false;
         }
         std::string answer = perform(verb, in);
-        emit(answer);
+        say(answer);
         return true;
     }
 
     std::string plugged(const vhid::DevicePtr &device)
     {
         bridge_.sync();
+        adoptTags();
         const int tag = bridge_.tagFor(device->path());
         if (tag < 0) {
             device->unplug();
@@ -167,14 +276,30 @@ private:
     std::string perform(const std::string &verb, std::istringstream &in)
     {
         if (verb == "plug") {
-            std::string kind, pidText;
-            in >> kind >> pidText;
-            long pid;
-            if (kind != "echo")
-                return "error unknown device kind '" + kind + "'";
-            if (!parseNumber(pidText, 16, pid) || pid < 0 || pid > 0xFFFF)
+            std::string kind;
+            in >> kind;
+            long rate = defaultRate, profiles = 1;
+            if (kind == "wheel") {
+                if (!optionalNumber(in, 0, 100000, rate) || !optionalNumber(in, 1, 100, profiles))
+                    return "error usage: plug wheel [rate] [profiles 1..100]";
+                return plugged(plugWheel(int(rate), int(profiles)));
+            }
+            if (kind == "pedals") {
+                if (!optionalNumber(in, 0, 100000, rate))
+                    return "error usage: plug pedals [rate]";
+                return plugged(plugPedals(int(rate)));
+            }
+            std::string pidText;
+            in >> pidText;
+            long pid = 0xA355;
+            if (!pidText.empty() && (!parseNumber(pidText, 16, pid) || pid < 0 || pid > 0xFFFF))
                 return "error bad product id '" + pidText + "'";
-            return plugged(plugEcho(uint16_t(pid), wide(restOf(in))));
+            if (kind == "boot")
+                return plugged(
+                    plugBootloader(Application::WheelBase, uint16_t(pid), wide(restOf(in))));
+            if (kind == "echo" && !pidText.empty())
+                return plugged(plugEcho(uint16_t(pid), wide(restOf(in))));
+            return "error unknown device kind '" + kind + "'";
         }
         if (verb == "unplug") {
             std::string what;
@@ -199,6 +324,8 @@ private:
                 answer += " " + std::to_string(t) + "=" + bridge_.hidrawNode(t);
             return answer;
         }
+        if (verb == "image" || verb == "profiles")
+            return emulatorQuery(verb, in);
         if (!tagArgument(in, tag))
             return "error no such device";
         vhid::DevicePtr device = bridge_.device(tag);
@@ -239,6 +366,27 @@ private:
             bridge_.stream(tag, int(rate), uint64_t(count));
             return "ok";
         }
+        if (verb == "rate" || verb == "position") {
+            const Emulated &e = byTag_[tag];
+            std::string text;
+            in >> text;
+            char *end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (text.empty() || !end || *end != '\0')
+                return "error bad number '" + text + "'";
+            if (verb == "position" && e.wheel) {
+                e.wheel->setPosition(value);
+                return "ok";
+            }
+            if (verb == "rate" && value >= 0 && value <= 100000 && (e.wheel || e.pedals)) {
+                if (e.wheel)
+                    e.wheel->setStreamRate(int(value));
+                else
+                    e.pedals->setStreamRate(int(value));
+                return "ok";
+            }
+            return "error device " + std::to_string(tag) + " cannot do " + verb;
+        }
         if (verb == "stats") {
             const uhidbridge::MirrorStats s = bridge_.stats(tag);
             std::ostringstream out;
@@ -265,7 +413,45 @@ private:
         return "error unknown command '" + verb + "'";
     }
 
+    // image and profiles also answer for devices that have left.
+    std::string emulatorQuery(const std::string &verb, std::istringstream &in)
+    {
+        std::string tagText;
+        in >> tagText;
+        long tag;
+        if (!parseNumber(tagText, 10, tag) || !byTag_.count(int(tag)))
+            return "error no device '" + tagText + "'";
+        const Emulated &e = byTag_[int(tag)];
+        const std::string file = restOf(in);
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return "error cannot write '" + file + "'";
+        std::ostringstream answer;
+        if (verb == "image" && e.boot) {
+            const std::vector<uint8_t> image = e.boot->image();
+            out.write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+            answer << "ok " << image.size() << " ended=" << (e.boot->transferEnded() ? 1 : 0)
+                   << " crcMismatches=" << e.boot->crcMismatches()
+                   << " missing=" << e.boot->missingChunks();
+        } else if (verb == "profiles" && e.wheel) {
+            for (const ZudUsbWheelBaseProfile &p : e.wheel->profiles())
+                out.write(reinterpret_cast<const char *>(&p), sizeof p);
+            answer << "ok count=" << e.wheel->profileCount()
+                   << " current=" << e.wheel->currentProfile()
+                   << " loads=" << e.wheel->loadsFinished()
+                   << " saves=" << e.wheel->savesFinished();
+        } else {
+            return "error device " + tagText + " cannot do " + verb;
+        }
+        out.close();
+        return out ? answer.str() : "error writing '" + file + "' failed";
+    }
+
+    static constexpr int defaultRate = 100;
+
     uhidbridge::Bridge bridge_;
+    std::map<std::string, Emulated> byPath_;
+    std::map<int, Emulated> byTag_;
 };
 
 } // namespace
@@ -290,6 +476,6 @@ int main(int argc, char **argv)
         return 1;
     }
     Program program(uhidPath, sysRoot);
-    emit("ready");
+    say("ready");
     return program.run();
 }
