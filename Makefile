@@ -18,7 +18,7 @@ KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel install format format-check clean
+.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel install format format-check clean
 
 all: build
 
@@ -42,6 +42,9 @@ build: configure
 
 run: build
 	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool
+
+demo: build
+	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool_demo
 
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

@@ -1,0 +1,39 @@
+// The tool on the virtual HID bus with an emulated wheel base and pedal set
+// plugged in: the rim turns slowly back and forth, the pedals move, and
+// "Enter Bootloader", a firmware update and "Exit Bootloader" work as they
+// do with the real devices. For trying the tool without hardware.
+#include "app/ZudMain.h"
+#include "simulator/EmulatedRig.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+int main(int argc, char **argv)
+{
+    emu::EmulatedRig rig;
+
+    std::atomic<bool> stop{false};
+    std::thread motion([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!stop) {
+            const double t =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (auto wheel = rig.wheelBase())
+                wheel->setPosition(120.0 * std::sin(2 * M_PI * t / 8.0));
+            if (auto pedals = rig.pedals()) {
+                const auto wave = [t](double period, double phase) {
+                    return uint16_t(32767.5 + 32767.5 * std::sin(2 * M_PI * t / period + phase));
+                };
+                pedals->setAxes(wave(3.0, 0), wave(4.0, 1.0), wave(5.0, 2.0));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+
+    const int result = zudMain(argc, argv);
+    stop = true;
+    motion.join();
+    return result;
+}
