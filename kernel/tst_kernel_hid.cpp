@@ -272,9 +272,12 @@ private slots:
         QTemporaryDir dir;
         ktest::Emulator emu;
         QVERIFY(emu.start());
-        const int wheelTag = emu.plug("plug wheel 20");
+        const int wheelTag = emu.plug("plug wheel 20 5");
         QVERIFY(wheelTag > 0);
         const QString wheelId = nodeOf(emu.takeEvent("plugged"));
+        const QString tableBefore = dir.filePath("before");
+        QVERIFY(emu.command(QString("profiles %1 %2").arg(wheelTag).arg(tableBefore))
+                    .startsWith("ok count=5 "));
 
         UsbManager manager;
         Watcher w;
@@ -327,6 +330,12 @@ private slots:
         boot->exitBootloader();
         const QString backLine = emu.takeEvent("plugged", 60000);
         QVERIFY(backLine.endsWith(" ZUD Wheel Base"));
+        // The profile table lives in the device's flash.
+        const QString tableAfter = dir.filePath("after");
+        QVERIFY(
+            emu.command(QString("profiles %1 %2").arg(backLine.section(' ', 1, 1)).arg(tableAfter))
+                .startsWith("ok count=5 "));
+        QCOMPARE(readFile(tableAfter), readFile(tableBefore));
         QVERIFY(ktest::spinUntil([&] { return w.connected.size() == 3; }));
         QCOMPARE(w.disconnected, (QStringList{wheelId, bootId}));
         QCOMPARE(w.kinds.value(w.connected.last()), QString("UsbDeviceZudWheelBase"));

@@ -41,8 +41,8 @@
 //
 // Entering the bootloader makes a wheel base or pedals leave and an emulated
 // bootloader arrive; leaving the bootloader brings the application back, a
-// new emulator of the same kind. Tags stay valid after a device left, for
-// image and profiles.
+// new emulator of the same kind (a wheel base with its profile table). Tags stay valid after a
+// device left, for image and profiles.
 //   quit
 #include "kernel/UhidBridge.h"
 #include "simulator/BootloaderEmulator.h"
@@ -56,7 +56,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -179,14 +181,33 @@ private:
         }
     }
 
-    vhid::DevicePtr plugWheel(int rate, int profiles)
+    // A wheel base keeps its profile table in flash: it survives a trip
+    // through the bootloader, as do the stream rates.
+    vhid::DevicePtr plugWheel(int rate, int profiles,
+                              const std::vector<ZudUsbWheelBaseProfile> &table = {},
+                              int current = 0)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = rate;
         config.factoryProfileCount = profiles;
-        config.onEnterBootloader = [this] { plugBootloader(Application::WheelBase); };
+        auto self = std::make_shared<std::weak_ptr<emu::WheelBaseEmulator>>();
+        config.onEnterBootloader = [this, self, rate, profiles] {
+            std::vector<ZudUsbWheelBaseProfile> kept;
+            int keptCurrent = 0;
+            if (auto wheel = self->lock()) {
+                kept = wheel->profiles();
+                keptCurrent = wheel->currentProfile();
+            }
+            plugBootloader(Application::WheelBase, 0xA355, std::wstring(),
+                           [this, rate, profiles, kept, keptCurrent] {
+                               plugWheel(rate, profiles, kept, keptCurrent);
+                           });
+        };
         Emulated e;
         e.wheel = emu::WheelBaseEmulator::plug(config);
+        *self = e.wheel;
+        if (!table.empty())
+            e.wheel->setProfiles(table, current);
         byPath_[e.wheel->device()->path()] = e;
         return e.wheel->device();
     }
@@ -195,15 +216,20 @@ private:
     {
         emu::PedalsEmulator::Config config;
         config.streamRate = rate;
-        config.onEnterBootloader = [this] { plugBootloader(Application::Pedals); };
+        config.onEnterBootloader = [this, rate] {
+            plugBootloader(Application::Pedals, 0xA355, std::wstring(),
+                           [this, rate] { plugPedals(rate); });
+        };
         Emulated e;
         e.pedals = emu::PedalsEmulator::plug(config);
         byPath_[e.pedals->device()->path()] = e;
         return e.pedals->device();
     }
 
-    vhid::DevicePtr plugBootloader(Application application, uint16_t productId = 0xA355,
-                                   const std::wstring &product = std::wstring())
+    // restart: what "Exit Bootloader" brings back (nothing for a bootloader
+    // plugged on its own, which then just leaves).
+    vhid::DevicePtr plugBootloader(Application application, uint16_t productId,
+                                   const std::wstring &product, std::function<void()> restart)
     {
         emu::BootloaderEmulator::Config config;
         config.productId = productId;
@@ -212,12 +238,7 @@ private:
                                                                     : L"ZUD Wheel Base Bootloader";
         // The uhid device declares input reports 1 and 101 only.
         config.replyReportId = 101;
-        config.restartApplication = [this, application] {
-            if (application == Application::Pedals)
-                plugPedals(defaultRate);
-            else
-                plugWheel(defaultRate, 1);
-        };
+        config.restartApplication = std::move(restart);
         Emulated e;
         e.boot = emu::BootloaderEmulator::plug(config);
         byPath_[e.boot->device()->path()] = e;
@@ -296,7 +317,7 @@ private:
                 return "error bad product id '" + pidText + "'";
             if (kind == "boot")
                 return plugged(
-                    plugBootloader(Application::WheelBase, uint16_t(pid), wide(restOf(in))));
+                    plugBootloader(Application::WheelBase, uint16_t(pid), wide(restOf(in)), {}));
             if (kind == "echo" && !pidText.empty())
                 return plugged(plugEcho(uint16_t(pid), wide(restOf(in))));
             return "error unknown device kind '" + kind + "'";
