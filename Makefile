@@ -11,11 +11,14 @@ DESTDIR  ?=
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
            clang-format desktop-file-utils appstream \
-           g++-mingw-w64-i686 g++-mingw-w64-x86-64
+           g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(KERNEL_PACKAGES)
+# The virtual machine of the kernel HID tests: Debian's kernel image (it has
+# uhid as a module), a static busybox for its initramfs, and qemu.
+KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run demo test test-asan test-tsan fuzz fuzz-run bench screenshot rim install format format-check clean
+.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim install format format-check clean
 
 all: build
 
@@ -45,6 +48,11 @@ demo: build
 
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The tests against kernel HID devices alone, in a virtual machine (make test
+# runs them too, as the CTest test kernel_vm).
+test-kernel: build
+	kernel/run-vm.sh $(BUILD) tests
 
 # The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 # (leak checking on), and under ThreadSanitizer, each in a build of its own.
@@ -116,6 +124,11 @@ screenshot: build
 # resources/rim.png, drawn by resources/make_rim.cpp.
 rim: configure
 	cmake --build $(BUILD) -j$(JOBS) --target rim
+
+# Three uhid devices streaming 1000 reports/s each, read on hidraw and on the
+# virtual bus, inside the virtual machine.
+bench-kernel: build
+	kernel/run-vm.sh $(BUILD) bench
 
 format:
 	clang-format -i $(SOURCES)
