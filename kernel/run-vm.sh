@@ -43,7 +43,7 @@ cannot_run() {
 # Test function of it. The window's firmware update function joins the list
 # once the window has its firmware flow.
 case "$MODE" in
-tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack" ;;
+tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs" ;;
 bench) PROGRAMS="bench_kernel_stream bench_kernel_stream_vhid" ;;
 *) fail "unknown mode '$MODE' (tests or bench)" ;;
 esac
