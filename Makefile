@@ -15,7 +15,7 @@ PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run demo test test-asan test-tsan fuzz fuzz-run bench soak soak-leaks install format format-check clean
+.PHONY: all deps configure build run demo test test-asan test-tsan fuzz fuzz-run bench screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
@@ -96,6 +96,25 @@ bench: build
 	./$(BUILD)/bench/bench_idle_hidraw
 	./$(BUILD)/bench/bench_profiles
 	./$(BUILD)/bench/bench_firmware
+	./$(BUILD)/bench/bench_liveview
+
+# docs/screenshot.png: the demo, shown on a virtual X display, pictured once
+# its wheel base has loaded and turned. Xvfb is installed only for this target.
+SCREENSHOT_PACKAGES = xvfb xauth
+SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
+
+screenshot: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
+	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
+	mkdir -p docs
+	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
+	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
+	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+
+# resources/rim.png, drawn by resources/make_rim.cpp.
+rim: configure
+	cmake --build $(BUILD) -j$(JOBS) --target rim
 
 # Soak: three emulated devices at 1000 reports per second for SOAK_SECONDS,
 # with replugs, profile reloads and saves and firmware updates; prints what

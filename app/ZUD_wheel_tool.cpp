@@ -1,37 +1,214 @@
 #include "app/ZUD_wheel_tool.h"
 
-#include <QListWidget>
+#include "devices/UsbDeviceZudBootloader.h"
+#include "devices/UsbDeviceZudPedals.h"
+#include "devices/UsbDeviceZudWheelBase.h"
+#include "ui_ZUD_wheel_tool.h"
+#include "usb/UsbClock.h"
 
-ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent) : QMainWindow(parent)
+#include <QMetaType>
+
+// The rim picture lives in this static library; a resource compiled into a
+// static library is registered only when something refers to it.
+static void registerWindowResources()
 {
-    setWindowTitle(tr("ZUD wheel tool"));
-    deviceList = new QListWidget(this);
-    setCentralWidget(deviceList);
-    resize(480, 320);
+    Q_INIT_RESOURCE(resources);
+}
+
+ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::ZUD_wheel_tool), progressDialog(nullptr), usbManager(),
+      selectedDevice(nullptr), selectedBootloader(nullptr), selectedWheelBase(nullptr),
+      selectedPedals(nullptr), lastWheelUpdateMillis(currentTimeMillis()),
+      lastLogReadTimeMicros(currentTimeMicros()), latchedTorqueIn(0.0f), logFile(), logKind(0),
+      millisClock(currentTimeMillis)
+{
+    registerWindowResources();
+    ui->setupUi(this);
+    setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
     qRegisterMetaType<uint8_t>("uint8_t");
     connect(&usbManager, &UsbManager::onDeviceConnected, this, &ZUD_wheel_tool::onDeviceConnected);
     connect(&usbManager, &UsbManager::onDeviceDisconnected, this,
             &ZUD_wheel_tool::onDeviceDisconnected);
-    usbManager.start();
+    usbManager.start(false);
 }
 
 ZUD_wheel_tool::~ZUD_wheel_tool()
 {
-    disconnect(&usbManager, nullptr, this, nullptr);
+    // Leave the selection while the device still exists; this also closes a
+    // firmware progress dialog.
+    on_comboBox_UsbDevice_currentIndexChanged(-1);
+    disconnect(&usbManager, &UsbManager::onDeviceConnected, this,
+               &ZUD_wheel_tool::onDeviceConnected);
+    disconnect(&usbManager, &UsbManager::onDeviceDisconnected, this,
+               &ZUD_wheel_tool::onDeviceDisconnected);
+    // Announces and deletes the remaining devices, now with nobody listening.
     usbManager.stop();
+    delete ui;
+    ui = nullptr;
+    // logFile (closing an open log), usbManager and the widgets follow as
+    // members and base.
+}
+
+void ZUD_wheel_tool::setMillisClock(std::function<uint32_t()> clock)
+{
+    millisClock = clock ? std::move(clock) : std::function<uint32_t()>(currentTimeMillis);
 }
 
 void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
 {
-    auto *item = new QListWidgetItem(device->getProductString(), deviceList);
-    item->setData(Qt::UserRole, device->getId());
+    // The first item becomes current, and its index change selects the device.
+    QComboBox *list = ui->comboBox_UsbDevice;
+    list->insertItem(list->count(), device->getProductString(), device->getId());
 }
 
 void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
 {
-    for (int i = deviceList->count() - 1; i >= 0; --i)
-        if (deviceList->item(i)->data(Qt::UserRole).toString() == device->getId())
-            delete deviceList->takeItem(i);
+    // Removing the current item moves the selection (or clears it) while the
+    // device still exists: the manager deletes it after this returns.
+    QComboBox *list = ui->comboBox_UsbDevice;
+    const QString id = device->getId();
+    for (int i = list->count() - 1; i >= 0; --i) {
+        if (list->itemData(i, Qt::UserRole).toString() == id) {
+            list->removeItem(i);
+            return;
+        }
+    }
+}
+
+void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
+{
+    if (selectedDevice) {
+        setUiEnabled(false);
+        if (selectedWheelBase) {
+            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
+                       &ZUD_wheel_tool::onJoystickUpdate);
+            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
+                       &ZUD_wheel_tool::onDebugOutput);
+            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
+                       &ZUD_wheel_tool::onSettingsLoaded);
+            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
+                       &ZUD_wheel_tool::onSettingsLoadFailed);
+            selectedWheelBase = nullptr;
+        } else if (selectedPedals) {
+            disconnect(selectedPedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
+                       &ZUD_wheel_tool::onPedalsJoystickUpdate);
+            selectedPedals = nullptr;
+        } else if (selectedBootloader) {
+            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
+                       &ZUD_wheel_tool::onFirmwareUpdateStarted);
+            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, this,
+                       &ZUD_wheel_tool::onFirmwareUpdateProgress);
+            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onUpdateCompleted, this,
+                       &ZUD_wheel_tool::onFirmwareUpdateCompleted);
+            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
+                       &ZUD_wheel_tool::onFirmwareUpdateFailed);
+            selectedBootloader = nullptr;
+            resetProgressDialog();
+        }
+    }
+
+    if (index == -1) {
+        selectedDevice = nullptr;
+        return;
+    }
+
+    const QString id = ui->comboBox_UsbDevice->itemData(index, Qt::UserRole).toString();
+    selectedDevice = usbManager.getDevice(id);
+
+    if (auto *wheelBase = qobject_cast<UsbDeviceZudWheelBase *>(selectedDevice)) {
+        selectedWheelBase = wheelBase;
+        connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
+                &ZUD_wheel_tool::onJoystickUpdate);
+        connect(wheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
+                &ZUD_wheel_tool::onDebugOutput);
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
+                &ZUD_wheel_tool::onSettingsLoaded);
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
+                &ZUD_wheel_tool::onSettingsLoadFailed);
+        // The wheel controls stay disabled until the settings have arrived.
+        setUiEnabled(false);
+        wheelBase->loadSettings();
+    } else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(selectedDevice)) {
+        selectedPedals = pedals;
+        connect(pedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
+                &ZUD_wheel_tool::onPedalsJoystickUpdate);
+        setUiEnabled(true);
+    } else if (auto *bootloader = qobject_cast<UsbDeviceZudBootloader *>(selectedDevice)) {
+        selectedBootloader = bootloader;
+        connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
+                &ZUD_wheel_tool::onFirmwareUpdateStarted);
+        connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, this,
+                &ZUD_wheel_tool::onFirmwareUpdateProgress);
+        connect(bootloader, &UsbDeviceZudBootloader::onUpdateCompleted, this,
+                &ZUD_wheel_tool::onFirmwareUpdateCompleted);
+        connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
+                &ZUD_wheel_tool::onFirmwareUpdateFailed);
+        setUiEnabled(true);
+        // A device in bootloader mode is there to be updated: ask for the file.
+        on_pushButton_UpdateFirmware_clicked();
+    }
+}
+
+void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
+{
+    const bool bootloader = selectedBootloader && isEnabled;
+    const bool wheelBase = selectedWheelBase && isEnabled;
+    const bool pedals = selectedPedals && isEnabled;
+
+    ui->pushButton_EnterExitBootloader->setText(selectedBootloader ? tr("Exit Bootloader")
+                                                                   : tr("Enter Bootloader"));
+    ui->pushButton_UpdateFirmware->setVisible(bootloader);
+    ui->pushButton_LoadConfig->setEnabled(wheelBase);
+    ui->pushButton_SaveConfig->setEnabled(wheelBase);
+    ui->pushButton_SetDefaultConfig->setEnabled(bootloader || wheelBase);
+
+    ui->pedalX->setVisible(pedals);
+    ui->pedalY->setVisible(pedals);
+    ui->pedalZ->setVisible(pedals);
+    ui->label_Rim_Image->setVisible(wheelBase);
+
+    for (QWidget *widget : {static_cast<QWidget *>(ui->comboBox_ProfileName),
+                            static_cast<QWidget *>(ui->pushButton_AddProfile),
+                            static_cast<QWidget *>(ui->pushButton_RemoveProfile),
+                            static_cast<QWidget *>(ui->comboBox_EncoderType),
+                            static_cast<QWidget *>(ui->spinBox_EncoderRes),
+                            static_cast<QWidget *>(ui->horiSlider_Force),
+                            static_cast<QWidget *>(ui->horiSlider_GenSmooth),
+                            static_cast<QWidget *>(ui->horiSlider_Damping),
+                            static_cast<QWidget *>(ui->horiSlider_Friction),
+                            static_cast<QWidget *>(ui->horiSlider_Inertia),
+                            static_cast<QWidget *>(ui->horiSlider_Spring),
+                            static_cast<QWidget *>(ui->comboBox_DampingEffect),
+                            static_cast<QWidget *>(ui->comboBox_FrictionEffect),
+                            static_cast<QWidget *>(ui->comboBox_InertiaEffect),
+                            static_cast<QWidget *>(ui->comboBox_SpringEffect)})
+        widget->setEnabled(wheelBase);
+
+    for (QWidget *widget : {static_cast<QWidget *>(ui->label_CenterOffset),
+                            static_cast<QWidget *>(ui->label_CenterOffsetDeg),
+                            static_cast<QWidget *>(ui->pushButton_CenterRim),
+                            static_cast<QWidget *>(ui->label_RotationDegrees),
+                            static_cast<QWidget *>(ui->spinBox_RotationDegree)})
+        widget->setVisible(wheelBase);
+
+    for (QLabel *label :
+         {ui->label_debugTicks, ui->label_debugMotorState, ui->label_debugEncoderState,
+          ui->label_debugMotorAngle, ui->label_debugEncoderRaw, ui->label_debugFfbIn,
+          ui->label_debugFfbOut, ui->label_debugBisscRaw, ui->label_debugCurrentFaults,
+          ui->label_debugClearedFaults, ui->label_JoystickValue, ui->label_Force,
+          ui->label_GenSmooth, ui->label_Damping, ui->label_Friction, ui->label_Inertia,
+          ui->label_Spring})
+        label->setText(QString());
+}
+
+void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()
+{
+    if (selectedBootloader)
+        selectedBootloader->exitBootloader();
+    else if (selectedWheelBase)
+        selectedWheelBase->enterBootloader();
+    else if (selectedPedals)
+        selectedPedals->enterBootloader();
 }

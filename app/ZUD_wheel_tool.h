@@ -1,12 +1,34 @@
 #pragma once
 
+#include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
 
+#include <QFile>
+#include <QImage>
 #include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
 
-class QListWidget;
+class QProgressDialog;
+class UsbDevice;
+class UsbDeviceZudBootloader;
+class UsbDeviceZudPedals;
+class UsbDeviceZudWheelBase;
 
-// The main window. It owns the device manager for the whole run.
+namespace Ui {
+class ZUD_wheel_tool;
+}
+
+// The application's only window. It owns its form and the device manager,
+// lists the devices the manager announces, follows the one chosen in the
+// device combo box and shows, edits, logs and updates it.
+//
+// The class is spread over several files by feature: this header and
+// ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
+// bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
+// ZUD_wheel_tool_logging.cpp and ZUD_wheel_tool_firmware.cpp.
 class ZUD_wheel_tool : public QMainWindow {
     Q_OBJECT
 
@@ -16,11 +38,82 @@ public:
 
     UsbManager &manager() { return usbManager; }
 
+    // The millisecond clock of the live view's throttle; currentTimeMillis
+    // unless a test or benchmark drives time itself.
+    void setMillisClock(std::function<uint32_t()> clock);
+
 private slots:
+    void resetProgressDialog();
+    void setUiEnabled(bool isEnabled);
     void onDeviceConnected(UsbDevice *device);
     void onDeviceDisconnected(UsbDevice *device);
+    void onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
+                          uint64_t readTimeMicros);
+    void onDebugOutput(UsbDevice *device, ZudUsbWheelBaseDebugOutput *debugOutput,
+                       uint64_t readTimeMicros);
+    void onLogDebugOutput(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
+                          uint64_t readTimeMicros);
+    void onPedalsJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,
+                                uint64_t readTimeMicros);
+    void onPedalsLogDebugOutput(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,
+                                uint64_t readTimeMicros);
+    void onFirmwareUpdateStarted(int chunks);
+    void onFirmwareUpdateProgress(int currentChunk);
+    void onFirmwareUpdateCompleted(UsbDevice *device);
+    void onFirmwareUpdateFailed(UsbDevice *device, QString errorMessage);
+    void drawWheel(int16_t axis_value);
+    void drawPedals(uint16_t x, uint16_t y, uint16_t z);
+    void onSettingsLoaded(UsbDevice *device);
+    void onSettingsLoadFailed(UsbDevice *device, QString message);
+    void on_pushButton_CenterRim_clicked();
+    void on_horiSlider_Force_valueChanged(int value);
+    void on_horiSlider_Damping_valueChanged(int value);
+    void on_horiSlider_Friction_valueChanged(int value);
+    void on_horiSlider_Inertia_valueChanged(int value);
+    void on_horiSlider_Spring_valueChanged(int value);
+    void on_horiSlider_GenSmooth_valueChanged(int value);
+    void on_comboBox_DampingEffect_activated(int index);
+    void on_comboBox_FrictionEffect_activated(int index);
+    void on_comboBox_InertiaEffect_activated(int index);
+    void on_comboBox_SpringEffect_activated(int index);
+    void on_pushButton_SaveConfig_clicked();
+    void on_pushButton_LoadConfig_clicked();
+    void on_pushButton_SetDefaultConfig_clicked();
+    void on_pushButton_EnterExitBootloader_clicked();
+    void on_pushButton_UpdateFirmware_clicked();
+    void on_comboBox_ProfileName_activated(int index);
+    void on_pushButton_AddProfile_clicked();
+    void on_pushButton_RemoveProfile_clicked();
+    void on_spinBox_RotationDegree_valueChanged(int value);
+    void on_comboBox_EncoderType_activated(int index);
+    void on_spinBox_EncoderRes_valueChanged(int value);
+    void on_comboBox_ProfileName_currentTextChanged(QString text);
+    void on_comboBox_UsbDevice_currentIndexChanged(int index);
+    void on_pushButton_Logging_clicked();
 
 private:
+    Ui::ZUD_wheel_tool *ui;
+    // The firmware update progress dialog while one is shown, else null.
+    QProgressDialog *progressDialog;
     UsbManager usbManager;
-    QListWidget *deviceList;
+    // The device chosen in comboBox_UsbDevice (owned by usbManager), and the
+    // same object through the pointer of its kind; the other kinds are null.
+    UsbDevice *selectedDevice;
+    UsbDeviceZudBootloader *selectedBootloader;
+    UsbDeviceZudWheelBase *selectedWheelBase;
+    UsbDeviceZudPedals *selectedPedals;
+    // Live view cache: the steering value last shown and the rotation of the
+    // rim last drawn. The angle is kept in 32 bits: a device may report a
+    // rotation range whose angles do not fit 16 bits.
+    std::optional<int16_t> lastAxisValue;
+    std::optional<int32_t> lastDrawnAngle;
+    uint32_t lastWheelUpdateMillis;
+    uint64_t lastLogReadTimeMicros;
+    float latchedTorqueIn;
+    QFile logFile;
+    uint16_t logKind;
+
+    std::function<uint32_t()> millisClock;
+    // The unrotated rim picture; every redraw starts from it.
+    QImage rimImage;
 };

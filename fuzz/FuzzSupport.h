@@ -7,12 +7,12 @@
 #include "usb/ZudUsbReport.h"
 
 #include <QCoreApplication>
-#include <hidapi.h>
 #include <QString>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <hidapi.h>
 #include <memory>
 
 namespace fuzzing {

@@ -1,0 +1,95 @@
+// The live view: the rim turned to the steering angle, the steering value,
+// the debug read-outs of a wheel base and the bars of a pedal set.
+#include "app/LiveViewMath.h"
+#include "app/ZUD_wheel_tool.h"
+
+#include "devices/UsbDeviceZudWheelBase.h"
+#include "ui_ZUD_wheel_tool.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+void ZUD_wheel_tool::onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
+                                      uint64_t readTimeMicros)
+{
+    // At most one update per 16 ms is shown and logged, whatever the report
+    // rate; the others are dropped whole.
+    const uint32_t now = millisClock();
+    if (!wheelUpdateDue(now, lastWheelUpdateMillis))
+        return;
+    lastWheelUpdateMillis = now;
+
+    drawWheel(update->axisValue.get());
+    if (update->updateKind == 1)
+        onDebugOutput(device, &update->debug, readTimeMicros);
+    onLogDebugOutput(device, update, readTimeMicros);
+}
+
+void ZUD_wheel_tool::drawWheel(int16_t axis_value)
+{
+    if (!selectedWheelBase)
+        return;
+    if (lastAxisValue == axis_value)
+        return;
+    lastAxisValue = axis_value;
+    ui->label_JoystickValue->setText(steeringValueText(axis_value));
+
+    // A profile index the device reported out of the table's range has no
+    // rotation range; the rim then stays upright.
+    const uint8_t current = selectedWheelBase->currentProfile;
+    const int32_t range =
+        current < maxProfiles ? selectedWheelBase->profiles[current].rotationDegrees.get() : 0;
+    const int32_t angle = wheelAngleDegrees(axis_value, range);
+    if (lastDrawnAngle == angle)
+        return;
+    lastDrawnAngle = angle;
+
+    // Decoded once, in the format the painter draws fastest.
+    if (rimImage.isNull())
+        rimImage = QImage(QStringLiteral(":/rim.png"))
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage target(rimImage.size(), QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::transparent);
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    const int c = rimImage.height() / 2;
+    painter.translate(c, c);
+    painter.rotate(qreal(angle));
+    painter.translate(-c, -c);
+    painter.drawImage(0, 0, rimImage);
+    painter.end();
+    ui->label_Rim_Image->setPixmap(QPixmap::fromImage(std::move(target)));
+}
+
+void ZUD_wheel_tool::onDebugOutput(UsbDevice *, ZudUsbWheelBaseDebugOutput *debugOutput, uint64_t)
+{
+    if (!selectedWheelBase)
+        return;
+    const DebugOutputTexts texts = debugOutputTexts(*debugOutput);
+    ui->label_debugTicks->setText(texts.ticks);
+    ui->label_debugMotorState->setText(texts.motorState);
+    ui->label_debugEncoderState->setText(texts.encoderState);
+    ui->label_debugMotorAngle->setText(texts.motorAngle);
+    ui->label_debugEncoderRaw->setText(texts.encoderRaw);
+    ui->label_debugFfbIn->setText(texts.ffbIn);
+    ui->label_debugFfbOut->setText(texts.ffbOut);
+    ui->label_debugBisscRaw->setText(texts.bisscRaw);
+    ui->label_debugCurrentFaults->setText(texts.currentFaults);
+    ui->label_debugClearedFaults->setText(texts.clearedFaults);
+}
+
+void ZUD_wheel_tool::onPedalsJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,
+                                            uint64_t readTimeMicros)
+{
+    drawPedals(update->x.get(), update->y.get(), update->z.get());
+    onPedalsLogDebugOutput(device, update, readTimeMicros);
+}
+
+void ZUD_wheel_tool::drawPedals(uint16_t x, uint16_t y, uint16_t z)
+{
+    ui->label_JoystickValue->setText(pedalsValueText(x, y, z));
+    ui->pedalX->setValue(pedalPercent(x));
+    ui->pedalY->setValue(pedalPercent(y));
+    ui->pedalZ->setValue(pedalPercent(z));
+}

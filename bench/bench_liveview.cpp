@@ -1,0 +1,157 @@
+// The live view under load: the emulated wheel base streams 1000 kind 1
+// joystick reports per second while its rim sweeps from lock to lock, and
+// the shown window, with the wheel base's settings loaded, follows it. Prints the GUI thread's busy
+// share (CPU time of the GUI thread over wall time) and the cost of one rim redraw.
+//
+//     make bench     (or build/bench/bench_liveview [seconds])
+#include "app/ZUD_wheel_tool.h"
+#include "devices/UsbDeviceZudWheelBase.h"
+#include "simulator/WheelBaseEmulator.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("QT_QPA_PLATFORMTHEME");
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+
+    QApplication application(argc, argv);
+    ZUD_wheel_tool window;
+    window.show();
+
+    // The emulator's factory profile turns 900 degrees.
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 1000;
+    config.updateKind = 1;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
+    window.manager().rescanForZudDevices();
+    auto *wheel = qobject_cast<UsbDeviceZudWheelBase *>(
+        window.manager().getDevice(QString::fromStdString(emulator->device()->path())));
+    if (!wheel) {
+        std::fprintf(stderr, "bench_liveview: the wheel base was not found\n");
+        return 1;
+    }
+    bool loaded = false;
+    QObject::connect(wheel, &UsbDeviceZudWheelBase::onSettingsLoaded, [&] { loaded = true; });
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!loaded && waiting.elapsed() < 5000)
+        application.processEvents(QEventLoop::AllEvents, 50);
+    if (!loaded) {
+        std::fprintf(stderr, "bench_liveview: the settings did not load\n");
+        return 1;
+    }
+
+    // A full sweep from lock to lock and back every four seconds.
+    std::atomic<bool> stopMotion{false};
+    std::thread motion([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!stopMotion) {
+            const double t =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            emulator->setPosition(450.0 * std::sin(2 * M_PI * t / 4.0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+
+    uint64_t delivered = 0;
+    QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate, [&] { ++delivered; });
+
+    // Runs the event loop for the given time and returns the GUI thread's
+    // CPU seconds and the wall seconds.
+    auto measure = [&application](double forSeconds) {
+        const double cpuStart = threadCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTimer::singleShot(int(forSeconds * 1000), &application, &QApplication::quit);
+        application.exec();
+        return std::make_pair(threadCpuSeconds() - cpuStart, double(wall.nsecsElapsed()) * 1e-9);
+    };
+
+    // Phase 1: the streaming wheel followed by the window.
+    measure(0.5); // let the stream settle
+    const uint64_t deliveredBefore = delivered;
+    const uint64_t streamedBefore = emulator->device()->streamedReports();
+    const auto [cpuSeconds, wallSeconds] = measure(seconds);
+    const uint64_t streamed = emulator->device()->streamedReports() - streamedBefore;
+    const uint64_t handled = delivered - deliveredBefore;
+
+    // Phase 1b: the same stream with no device selected: what the report
+    // delivery alone costs the GUI thread, without the live view.
+    QComboBox *devices = window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
+    devices->setCurrentIndex(-1);
+    const auto [baseCpu, baseWall] = measure(seconds);
+    loaded = false;
+    stopMotion = true;
+    motion.join();
+    emulator->setStreamRate(0);
+    devices->setCurrentIndex(0);
+    waiting.restart();
+    while (!loaded && waiting.elapsed() < 5000)
+        application.processEvents(QEventLoop::AllEvents, 50);
+
+    // Phase 2: the cost of one redraw, each call a new whole-degree angle.
+    const int redrawCalls = 2000;
+    QElapsedTimer drawTimer;
+    drawTimer.start();
+    const double drawCpuStart = threadCpuSeconds();
+    for (int i = 0; i < redrawCalls; ++i) {
+        const int16_t axis = int16_t((i % 2 ? 1 : -1) * (100 + 73 * (i % 400)));
+        QMetaObject::invokeMethod(&window, "drawWheel", Qt::DirectConnection, Q_ARG(int16_t, axis));
+    }
+    const double drawWall = double(drawTimer.nsecsElapsed()) * 1e-9;
+    const double drawCpu = threadCpuSeconds() - drawCpuStart;
+
+    // Phase 3: the same with the label painting the new picture at once,
+    // scaled to its 160 x 160.
+    QLabel *rim = window.findChild<QLabel *>(QStringLiteral("label_Rim_Image"));
+    const double paintCpuStart = threadCpuSeconds();
+    for (int i = 0; i < redrawCalls; ++i) {
+        const int16_t axis = int16_t((i % 2 ? -1 : 1) * (100 + 73 * (i % 400)));
+        QMetaObject::invokeMethod(&window, "drawWheel", Qt::DirectConnection, Q_ARG(int16_t, axis));
+        rim->repaint();
+    }
+    const double paintCpu = threadCpuSeconds() - paintCpuStart;
+
+    std::printf("bench_liveview: emulated wheel base streaming kind 1 at 1000 reports/s, "
+                "900 degrees, rim sweeping lock to lock; window shown (%s)\n",
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("  measured              %.2f s wall\n", wallSeconds);
+    std::printf("  reports streamed      %llu (%.0f/s), handled by the GUI thread %llu (%.0f/s)\n",
+                (unsigned long long)streamed, double(streamed) / wallSeconds,
+                (unsigned long long)handled, double(handled) / wallSeconds);
+    std::printf("  GUI thread busy       %.3f s CPU = %.1f %% of one core (goal <= 10 %%)\n",
+                cpuSeconds, 100.0 * cpuSeconds / wallSeconds);
+    std::printf("    of which delivery   %.1f %% of one core (same stream, nothing selected)\n",
+                100.0 * baseCpu / baseWall);
+    std::printf("  rim redraw            %.1f us wall, %.1f us CPU per redraw (%d redraws)\n",
+                1e6 * drawWall / redrawCalls, 1e6 * drawCpu / redrawCalls, redrawCalls);
+    std::printf("  rim redraw and paint  %.1f us CPU per redraw, the label painting it scaled\n",
+                1e6 * paintCpu / redrawCalls);
+    return 0;
+}
