@@ -221,8 +221,9 @@ private:
                     (unsigned long long)delivered, (unsigned long long)figures.wheelUpdates,
                     (unsigned long long)figures.pedalUpdates);
         std::printf("reports lost in the host's queues: %llu\n", (unsigned long long)dropped);
-        std::printf("reports streamed but not delivered (queues + no host handle open yet "
-                    "+ in flight at unplug): %lld\n",
+        std::printf("reports sent but not delivered as joystick signals (replies and "
+                    "acknowledgements, reports before the host opened a device, in flight at "
+                    "unplug, lost in queues): %lld\n",
                     (long long)streamed - (long long)delivered);
         std::printf("devices announced %d, gone %d, replugs %d\n", figures.connects,
                     figures.disconnects, figures.replugs);
