@@ -95,13 +95,14 @@ private:
         hot = emu::WheelBaseEmulator::plug(config);
     }
 
-    // The extra wheel base leaves the bus and a second later is back.
+    // The extra wheel base leaves the bus and a second later is back. The
+    // old emulator goes with it; the bus keeps a small record of every
+    // device ever plugged, which is the harness's only growth.
     void replug()
     {
         if (hot && hot->isPlugged()) {
             hot->unplug();
             QTimer::singleShot(1000, this, [this] {
-                retired.push_back(hot);
                 plugHot();
                 ++figures.replugs;
             });
@@ -245,7 +246,6 @@ private:
         result = ok ? 0 : 1;
         rig.reset();
         hot.reset();
-        retired.clear();
         vhid::unplugAll();
         QCoreApplication::exit(result);
     }
@@ -254,7 +254,6 @@ private:
     UsbManager manager;
     std::unique_ptr<emu::EmulatedRig> rig;
     std::shared_ptr<emu::WheelBaseEmulator> hot;
-    std::vector<std::shared_ptr<emu::WheelBaseEmulator>> retired;
     QPointer<UsbDeviceZudWheelBase> rigWheel;
     QByteArray image;
     // Every virtual device the manager announced, by path.
