@@ -18,7 +18,7 @@ KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim install format format-check clean
+.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
@@ -129,6 +129,25 @@ rim: configure
 # virtual bus, inside the virtual machine.
 bench-kernel: build
 	kernel/run-vm.sh $(BUILD) bench
+
+# Soak: three emulated devices at 1000 reports per second for SOAK_SECONDS,
+# with replugs, profile reloads and saves and firmware updates; prints what
+# was delivered and lost, resident memory and the GUI thread's busy share.
+# soak-leaks runs a shorter soak in the AddressSanitizer build with leak
+# checking on: any leak fails it.
+SOAK_SECONDS ?= 600
+SOAK_LEAK_SECONDS ?= 60
+soak: build
+	cmake --build $(BUILD) -j$(JOBS) --target soak
+	SOAK_SECONDS=$(SOAK_SECONDS) nice ./$(BUILD)/bench/soak
+
+soak-leaks: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=address -DZUD_BUILD_BENCH=ON
+	cmake --build build-asan -j$(JOBS) --target soak
+	SOAK_SECONDS=$(SOAK_LEAK_SECONDS) \
+	  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:fast_unwind_on_malloc=0 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
+	  nice ./build-asan/bench/soak && echo "LeakSanitizer: no leaks"
 
 format:
 	clang-format -i $(SOURCES)
