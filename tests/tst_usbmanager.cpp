@@ -306,6 +306,20 @@ private slots:
         QCOMPARE(disconnected.count(), 1);
     }
 
+    void firstDeviceIsReadBeforeItsQueueOverflows()
+    {
+        UsbManager manager;
+        manager.start();
+        QTest::qWait(1200); // the reader idles with nothing registered
+        auto pedals = plugDevice(0xA112, L"ZUD Pedals");
+        pedals->startStreaming(1000, [](uint8_t *r, uint64_t) { r[0] = 1; });
+        QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 1, 5000);
+        QTest::qWait(1000);
+        pedals->stopStreaming();
+        // The registration woke the idle reader: nothing piled up and was dropped.
+        QCOMPARE(pedals->droppedReports(), uint64_t(0));
+    }
+
     void stopWhileWaitingReturnsPromptly()
     {
         auto wheel = plugWheelBase();

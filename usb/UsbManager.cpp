@@ -8,6 +8,7 @@
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"
 
+#include <chrono>
 #include <cwchar>
 #include <vector>
 
@@ -51,6 +52,10 @@ void UsbManager::start(bool startPaused)
 {
     running = true;
     paused = startPaused;
+    {
+        std::lock_guard<std::mutex> lock(idleMutex);
+        idleWakeRequested = false;
+    }
     rescanTimer.start(rescanIntervalMs);
     waitTimeoutMs = readerWaitTimeoutMs;
     readerThread = new UsbManagerReaderThread(this);
@@ -67,9 +72,17 @@ void UsbManager::resume()
     paused = false;
 }
 
+void UsbManager::wakeIdleReader()
+{
+    std::lock_guard<std::mutex> lock(idleMutex);
+    idleWakeRequested = true;
+    idleWake.notify_all();
+}
+
 void UsbManager::stop()
 {
     running = false;
+    wakeIdleReader();
     rescanTimer.stop();
     if (readerThread) {
         readerThread->wait();
@@ -188,6 +201,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
             RegistryWriteHold lock(&devicesLock);
             devices.insert(device->getId(), device);
         }
+        wakeIdleReader();
         emit onDeviceConnected(device);
     }
     return !found.isEmpty();
@@ -213,8 +227,12 @@ void UsbManager::tryReadFromZudDevices()
 
     std::vector<UsbDevice *> lost;
     if (copy.isEmpty()) {
-        if (readerThread)
-            hid_sleep_ms(waitTimeoutMs);
+        if (readerThread) {
+            std::unique_lock<std::mutex> lock(idleMutex);
+            idleWake.wait_for(lock, std::chrono::milliseconds(waitTimeoutMs),
+                              [this] { return idleWakeRequested; });
+            idleWakeRequested = false;
+        }
         return;
     }
 

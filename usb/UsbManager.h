@@ -12,7 +12,9 @@
 #include <QString>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 class UsbManagerReaderThread;
 
@@ -82,4 +84,11 @@ private:
     // GUI thread but not handled yet; guarded by devicesLock.
     QList<UsbDevice *> departing;
     DevicePermissionNotices permissionNotices;
+    // A reader with nothing registered sleeps up to waitTimeoutMs here;
+    // registering a device or stopping wakes it at once, so that the first
+    // reports of a new device are read before its input queue overflows.
+    std::mutex idleMutex;
+    std::condition_variable idleWake;
+    bool idleWakeRequested = false;
+    void wakeIdleReader();
 };
