@@ -98,9 +98,10 @@ fuzz-run: fuzz
 	  mkdir -p fuzz-out/$$t && cp -n fuzz/corpus/$$t/* fuzz-out/$$t/ 2>/dev/null; \
 	  echo "== $$t for $(FUZZ_SECONDS) s"; \
 	  leaks=1; [ $$t = fuzz_window ] && leaks=0; \
-	  QT_QPA_PLATFORM=offscreen ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) \
-	    -detect_leaks=$$leaks -artifact_prefix=fuzz-out/ \
-	    -max_len=8192 -print_final_stats=1 fuzz-out/$$t 2>&1 | tail -12; \
+	  ASAN_OPTIONS=detect_leaks=$$leaks QT_QPA_PLATFORM=offscreen \
+	    ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -detect_leaks=$$leaks \
+	    -artifact_prefix=$(CURDIR)/fuzz-out/ -max_len=8192 -print_final_stats=1 \
+	    $(CURDIR)/fuzz-out/$$t 2>&1 | tail -12; \
 	done
 
 bench: build
