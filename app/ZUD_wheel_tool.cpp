@@ -88,6 +88,18 @@ void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
 
 void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
 {
+    // Removing an item listed before the current one moves the current
+    // index, and the toolkit reports that as an index change, though the
+    // same device stays chosen. It is no new choice: leaving and entering
+    // the selection again would reload a wheel base's settings over the
+    // user's unsaved edits, or close a bootloader's progress dialog in the
+    // middle of a transfer and open the file chooser again.
+    if (selectedDevice && index >= 0 &&
+        ui->comboBox_UsbDevice->itemData(index, Qt::UserRole).toString() ==
+            selectedDevice->getId() &&
+        usbManager.getDevice(selectedDevice->getId()) == selectedDevice)
+        return;
+
     if (selectedDevice) {
         setUiEnabled(false);
         if (selectedWheelBase) {
