@@ -26,7 +26,33 @@ void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
                                  QMessageBox::Ok);
         return;
     }
-    const QByteArray image = file.readAll();
+    // A file too large to be an image is refused before it is read, and no
+    // more than the largest image is ever read: a file of gigabytes or a
+    // device file chosen by mistake would otherwise exhaust the memory.
+    const qint64 maxImageBytes =
+        qint64(ZudBootloaderReports::maxChunks) * UsbDeviceZudBootloader::chunkSize;
+    QString sizeProblem = UsbDeviceZudBootloader::imageSizeProblem(file.size());
+    QByteArray image;
+    if (sizeProblem.isEmpty()) {
+        image = file.read(maxImageBytes + 1);
+        if (image.size() > maxImageBytes)
+            sizeProblem = UsbDeviceZudBootloader::imageSizeProblem(
+                file.isSequential() ? qint64(image.size()) : file.size());
+    }
+    if (!sizeProblem.isEmpty()) {
+        QMessageBox::information(this, tr("Firmware update"), sizeProblem, QMessageBox::Ok);
+        return;
+    }
+    // A read that stops part-way would send a cut image to the device.
+    if (file.error() != QFileDevice::NoError ||
+        (!file.isSequential() && image.size() < file.size())) {
+        QMessageBox::information(this, tr("Unable to read file"),
+                                 file.error() != QFileDevice::NoError
+                                     ? file.errorString()
+                                     : tr("The file became shorter while it was being read."),
+                                 QMessageBox::Ok);
+        return;
+    }
     file.close();
     // The file dialog ran an event loop: the bootloader may have left the
     // bus meanwhile, which clears the selection.

@@ -119,6 +119,20 @@ void UsbDeviceZudBootloader::loadSettings()
     write(ZudBootloaderReports::loadSettings().data, true);
 }
 
+QString UsbDeviceZudBootloader::imageSizeProblem(qint64 size)
+{
+    const qint64 chunks = (size + chunkSize - 1) / chunkSize;
+    if (chunks <= ZudBootloaderReports::maxChunks)
+        return QString();
+    return QStringLiteral("Firmware image too large: %1 bytes make %2 chunks; the "
+                          "bootloader accepts at most %3 chunks of %4 bytes (%5 bytes)")
+        .arg(size)
+        .arg(chunks)
+        .arg(ZudBootloaderReports::maxChunks)
+        .arg(chunkSize)
+        .arg(qint64(ZudBootloaderReports::maxChunks) * chunkSize);
+}
+
 void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
 {
     updateRunning = false;
@@ -128,17 +142,12 @@ void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
     // The chunk fields are signed 16-bit: a larger image cannot be numbered.
     // It is refused before anything is sent, after the start has been
     // announced so that whoever shows the progress also shows the failure.
-    if (chunks > ZudBootloaderReports::maxChunks) {
+    const QString sizeProblem = imageSizeProblem(size);
+    if (!sizeProblem.isEmpty()) {
         firmwareBytes.clear();
         emit onFirmwareUpdateStarted(chunks);
         emit onFirmwareUpdateProgress(0, chunks);
-        failUpdate(QStringLiteral("Firmware image too large: %1 bytes make %2 chunks; the "
-                                  "bootloader accepts at most %3 chunks of %4 bytes (%5 bytes)")
-                       .arg(size)
-                       .arg(chunks)
-                       .arg(ZudBootloaderReports::maxChunks)
-                       .arg(chunkSize)
-                       .arg(qint64(ZudBootloaderReports::maxChunks) * chunkSize));
+        failUpdate(sizeProblem);
         return;
     }
 

@@ -44,6 +44,10 @@ public:
     void sendChunk(int index);
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
 
+    // The refusal for an image of `size` bytes that has more chunks than the
+    // bootloader can number, or an empty string when the size is accepted.
+    static QString imageSizeProblem(qint64 size);
+
     uint32_t deviceInfo1 = 0;
     uint16_t deviceInfo2 = 0;
     uint8_t deviceInfo3 = 0;

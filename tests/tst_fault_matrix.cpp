@@ -5,15 +5,13 @@
 // device that left are gone with their handles, and the device, plugged back,
 // is announced and answers a whole exchange again.
 #include "FaultInjection.h"
-#include "WindowTestSupport.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "simulator/BootloaderEmulator.h"
+#include "simulator/VirtualHidBus.h"
 #include "simulator/WheelBaseEmulator.h"
 #include "usb/UsbManager.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -196,9 +194,6 @@ class TestFaultMatrix : public QObject {
 private slots:
     void init()
     {
-        // The window brings its own manager.
-        if (QByteArray(QTest::currentTestFunction()).startsWith("window"))
-            return;
         manager = std::make_unique<UsbManager>();
         connected = std::make_unique<QSignalSpy>(manager.get(), &UsbManager::onDeviceConnected);
         disconnected =
@@ -444,84 +439,6 @@ private slots:
         QCOMPARE(failed.count(), 0);
         QVERIFY(imageArrived());
         QVERIFY(bootEmu->endReports() >= 1);
-    }
-
-    // The window loads a wheel base's settings as soon as it is selected;
-    // a fault at any step of that load leaves the window in a clear state.
-    void windowSettingsLoadFaults_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("step");
-        for (int k = 1; k <= exchangeSteps; ++k) {
-            QTest::addRow("unplug %d", k) << QStringLiteral("unplug") << k;
-            QTest::addRow("failed write %d", k) << QStringLiteral("write") << k;
-            QTest::addRow("lost reply %d", k) << QStringLiteral("lost") << k;
-            if (k < exchangeSteps)
-                QTest::addRow("duplicated reply %d", k) << QStringLiteral("duplicate") << k;
-        }
-    }
-    void windowSettingsLoadFaults()
-    {
-        QFETCH(QString, fault);
-        QFETCH(int, step);
-        ZUD_wheel_tool window;
-        QComboBox *list = window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
-        QVERIFY(list);
-        const QStringList wheelControls = {"pushButton_LoadConfig", "pushButton_SaveConfig",
-                                           "horiSlider_Force",      "horiSlider_Damping",
-                                           "comboBox_ProfileName",  "pushButton_AddProfile"};
-        auto controlsEnabled = [&](bool on) {
-            for (const QString &name : wheelControls) {
-                QWidget *w = window.findChild<QWidget *>(name);
-                if (!w || w->isEnabled() != on)
-                    return false;
-            }
-            return true;
-        };
-
-        emu::WheelBaseEmulator::Config config;
-        config.factoryProfileCount = profileCount;
-        config.streamRate = 200;
-        wheelEmu = emu::WheelBaseEmulator::plug(config);
-        std::unique_ptr<QObject> injected;
-        if (fault == "unplug")
-            wheelEmu->unplugAtCommand(step);
-        else if (fault == "write")
-            injected = std::make_unique<faults::FailWriteAt>(wheelEmu->device(), size_t(step));
-        else if (fault == "lost")
-            wheelEmu->dropRepliesTo({step});
-        else
-            injected = std::make_unique<faults::DuplicateReply>(wheelEmu->device(), step);
-        wintest::discover(window);
-        QCOMPARE(list->count(), 1);
-        QPointer<UsbDeviceZudWheelBase> device =
-            wintest::deviceOf<UsbDeviceZudWheelBase>(window, wheelEmu->device());
-        // A device that leaves at the first command may be gone already.
-        QVERIFY(device || fault == "unplug");
-
-        if (fault == "unplug") {
-            QTRY_VERIFY_WITH_TIMEOUT(device.isNull(), waitMs);
-            QTRY_COMPARE_WITH_TIMEOUT(list->count(), 0, waitMs);
-            // Nothing is left enabled for a device that is gone.
-            QVERIFY(controlsEnabled(false));
-            QCOMPARE(wheelEmu->device()->openHandleCount(), 0);
-            const std::vector<ZudUsbWheelBaseProfile> table = wheelEmu->profiles();
-            wheelEmu = emu::WheelBaseEmulator::plug(config);
-            wheelEmu->setProfiles(table, 0);
-            wintest::discover(window);
-            QCOMPARE(list->count(), 1);
-            device = wintest::deviceOf<UsbDeviceZudWheelBase>(window, wheelEmu->device());
-            QVERIFY(device);
-        }
-        // The load ends (or is made good by the retry) and the editor opens.
-        QTRY_VERIFY_WITH_TIMEOUT(controlsEnabled(true), waitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(!device->isRetryArmed() || fault == "write", waitMs);
-        injected.reset();
-        QCOMPARE(int(device->profileCount), wheelEmu->profileCount());
-        for (int i = 0; i < device->profileCount; ++i)
-            QVERIFY(sameProfile(device->profiles[i], wheelEmu->profile(i)));
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        QCOMPARE(list->count(), 1);
     }
 };
 

@@ -91,6 +91,8 @@ private slots:
     void buttonWithoutBootloaderDoesNothing();
     void selectionOpensChooserAndCancelLeavesButton();
     void unreadableFile();
+    void oversizedFileRefusedUnread_data();
+    void oversizedFileRefusedUnread();
     void smallImageProgressAndSuccess();
     void emptyImage();
     void crcFailureShowsDeviceMessage();
@@ -165,6 +167,60 @@ void WindowFirmwareTest::unreadableFile()
     QTest::qWait(50);
     QCOMPARE(boot->chunkReports(), 0);
     QVERIFY(!window.findChild<QProgressDialog *>());
+}
+
+// A file too large to be an image, even one of gigabytes or a device file
+// that never ends, is refused with the bootloader's limit before anything is
+// read into memory or sent.
+void WindowFirmwareTest::oversizedFileRefusedUnread_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("one byte over") << "over.fw" << qint64(32767 * 32 + 1)
+                                   << "Firmware image too large: 1048545 bytes make 32768 chunks";
+    QTest::newRow("three gigabytes") << "huge.fw" << (qint64(3) << 30)
+                                     << "Firmware image too large: 3221225472 bytes make "
+                                        "100663296 chunks";
+    QTest::newRow("endless device file")
+        << "/dev/zero" << qint64(-1) << "Firmware image too large: 1048545 bytes";
+}
+
+void WindowFirmwareTest::oversizedFileRefusedUnread()
+{
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    QFETCH(QString, expected);
+    FirmwareFiles files;
+    QString path = name;
+    if (size >= 0) {
+        // Sparse: the file has its size without its bytes on disk.
+        path = QDir(files.dir.path()).absoluteFilePath(name);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+    } else if (!QFileInfo::exists(path)) {
+        QSKIP("no such device file here");
+    }
+    DialogAnswerer answers;
+    answers.files = QStringList{path};
+    ZUD_wheel_tool window;
+    auto boot = emu::BootloaderEmulator::plug();
+    discover(window);
+    QCOMPARE(answers.boxes().size(), 1);
+    const SeenDialog box = answers.boxes().first();
+    QCOMPARE(box.title, QStringLiteral("Firmware update"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QVERIFY2(box.text.startsWith(expected), qPrintable(box.text));
+    QVERIFY2(box.text.endsWith("the bootloader accepts at most 32767 chunks of 32 bytes "
+                               "(1048544 bytes)"),
+             qPrintable(box.text));
+    QTest::qWait(50);
+    QCOMPARE(boot->chunkReports(), 0);
+    QCOMPARE(boot->endReports(), 0);
+    QVERIFY(!window.findChild<QProgressDialog *>());
+    // The bootloader stays selected for another try.
+    QVERIFY(!updateButton(window)->isHidden());
 }
 
 void WindowFirmwareTest::smallImageProgressAndSuccess()
