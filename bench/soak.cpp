@@ -12,6 +12,9 @@
 // The logs go to SOAK_LOG_DIR when set (and are kept), else to a temporary
 // directory that is removed at the end unless SOAK_KEEP_LOGS is set.
 //
+// SOAK_FIRMWARE_EVERY=n runs the firmware round trip every n seconds (default:
+// every quarter of the run, at least 10 s apart).
+//
 // Exit status 0 when every exchange ended, nothing was corrupted, nothing was
 // lost, the log stayed open and the devices all came back.
 #include "BenchSupport.h"
@@ -30,6 +33,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
@@ -41,11 +45,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <unistd.h>
 
 namespace {
+
+// Bytes the heap has handed out and not taken back, in KiB: the resident
+// memory without what the allocator keeps free for later.
+long heapInUseKiB()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return long((m.uordblks + m.hblkhd) / 1024);
+}
 
 long residentKiB()
 {
@@ -94,38 +107,80 @@ public:
 
     std::function<QString()> fileToChoose;
     std::function<void(const QString &title, const QString &text)> onBox;
+    // Dialogs still open half a second after their answer, answered again.
+    int repeats = 0;
 
 private:
+    struct Answered {
+        QPointer<QWidget> dialog;
+        double at = 0;
+        QString file;
+    };
+
     void poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || answered.contains(modal))
+        if (!modal || !modal->isVisible())
             return;
+        const double now = bench::monotonicSeconds();
+        for (Answered &a : answered) {
+            if (a.dialog != modal)
+                continue;
+            if (now - a.at < 0.5)
+                return;
+            // The answer did not close it (a file chooser may take the
+            // chosen name back while it is still reading the directory).
+            ++repeats;
+            std::fprintf(stderr, "soak: %s \"%s\" still open after its answer; answered again\n",
+                         modal->metaObject()->className(), qPrintable(modal->windowTitle()));
+            a.at = now;
+            answer(modal, a.file);
+            return;
+        }
+        answered.erase(std::remove_if(answered.begin(), answered.end(),
+                                      [](const Answered &a) { return a.dialog.isNull(); }),
+                       answered.end());
+        Answered a;
+        a.dialog = modal;
+        a.at = now;
+        if (qobject_cast<QFileDialog *>(modal)) {
+            a.file = fileToChoose ? fileToChoose() : QString();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (onBox)
+                onBox(box->windowTitle(), box->text());
+        } else {
+            return; // the progress dialog
+        }
+        answered.append(a);
+        answer(modal, a.file);
+    }
+
+    static void answer(QWidget *modal, const QString &file)
+    {
         if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            answered.append(dialog);
-            const QString file = fileToChoose ? fileToChoose() : QString();
             if (file.isEmpty()) {
                 dialog->reject();
                 return;
             }
+            // selectFile leaves the name field alone once the field has the
+            // focus, which it takes soon after the dialog is shown: the path
+            // is typed into the field as well.
             dialog->selectFile(file);
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(file);
             static_cast<QDialog *>(dialog)->accept(); // protected in QFileDialog
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            answered.append(box);
-            const QString title = box->windowTitle(), text = box->text();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
             else
                 box->reject();
-            if (onBox)
-                onBox(title, text);
         }
     }
 
     QTimer timer;
     // Dialogs answered that may still be on screen for an instant; the
     // pointers clear when they are destroyed.
-    QList<QPointer<QWidget>> answered;
+    QList<Answered> answered;
 };
 
 class Soak : public QObject {
@@ -182,11 +237,15 @@ public:
         connect(&settingsTimer, &QTimer::timeout, this, &Soak::reload);
         settingsTimer.start(7000);
         connect(&firmwareTimer, &QTimer::timeout, this, &Soak::enterBootloader);
-        firmwareTimer.start(std::max(10, seconds / 4) * 1000);
+        // SOAK_FIRMWARE_EVERY=n: a firmware update every n seconds instead.
+        const char *every = std::getenv("SOAK_FIRMWARE_EVERY");
+        firmwareTimer.start(
+            (every && std::atoi(every) > 0 ? std::atoi(every) : std::max(10, seconds / 4)) * 1000);
         connect(&watchdog, &QTimer::timeout, this, &Soak::checkProgress);
         watchdog.start(1000);
         QTimer::singleShot(5000, this, [this] {
             startRss = residentKiB();
+            startHeap = heapInUseKiB();
             startCpu = bench::threadCpuSeconds();
             startWall = bench::monotonicSeconds();
         });
@@ -367,8 +426,10 @@ private:
         if (!rigWheelSelected() || !widget<QAbstractSlider>("horiSlider_Damping")->isEnabled())
             return;
         if (state == State::Starting || state == State::Returning) {
-            if (state == State::Returning && ++figures.firmwareUpdates == 1)
+            if (state == State::Returning && ++figures.firmwareUpdates == 1) {
                 warmRss = residentKiB();
+                warmHeap = heapInUseKiB();
+            }
             if (!loggingOn()) {
                 if (figures.logStarts > 0)
                     ++figures.logStops;
@@ -482,8 +543,11 @@ private:
         if (bench::monotonicSeconds() - stateSince < stepTimeoutSeconds)
             return;
         ++figures.stuck;
-        std::fprintf(stderr, "soak: step %d did not end within %.0f s\n", int(state),
-                     stepTimeoutSeconds);
+        QWidget *modal = QApplication::activeModalWidget();
+        std::fprintf(stderr, "soak: step %d did not end within %.0f s (open: %s \"%s\")\n",
+                     int(state), stepTimeoutSeconds,
+                     modal ? modal->metaObject()->className() : "no dialog",
+                     modal ? qPrintable(modal->windowTitle()) : "");
         if (rigWheel)
             select(rigWheel->getId());
         enter(rigWheelSelected() && widget<QAbstractSlider>("horiSlider_Damping")->isEnabled()
@@ -521,14 +585,33 @@ private:
         // middle of the firmware round trip: the window goes at the end.
         const bool midway = state != State::Ready && state != State::Reloading &&
                             state != State::Saving && state != State::Starting;
-        if ((QApplication::activeModalWidget() || midway) && finishDelays < 300) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if ((modal || midway) && finishDelays < 300) {
             ++finishDelays;
             QTimer::singleShot(100, this, &Soak::finish);
             return;
         }
+        // Never past a dialog the window is still waiting in: the window
+        // would be deleted under its own call.
+        if (modal) {
+            ++figures.stuck;
+            std::fprintf(stderr, "soak: %s \"%s\" still open at the end; closed\n",
+                         modal->metaObject()->className(), qPrintable(modal->windowTitle()));
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            if (finishDelays++ < 350) {
+                QTimer::singleShot(100, this, &Soak::finish);
+                return;
+            }
+            std::fprintf(stderr, "soak: cannot close the open dialogs\n");
+            std::_Exit(1);
+        }
         const double wall = bench::monotonicSeconds() - startWall;
         const double cpu = bench::threadCpuSeconds() - startCpu;
         const long endRss = residentKiB();
+        const long endHeap = heapInUseKiB();
         const State last = state;
         enter(State::Finished);
         replugTimer.stop();
@@ -541,6 +624,10 @@ private:
         else
             button("pushButton_Logging")->click(); // flushes and closes the log
         const LogFigures logs = countLogs();
+        // Dialogs and other objects the window keeps: a dialog left behind
+        // per update would show here.
+        const int progressDialogs = window->findChildren<QProgressDialog *>().size();
+        const int windowObjects = window->findChildren<QObject *>().size();
 
         uint64_t streamed = 0, dropped = 0;
         for (const auto &entry : seen) {
@@ -556,6 +643,13 @@ private:
         const uint64_t delivered = figures.wheelUpdates + figures.pedalUpdates;
         // Stops the manager; every device is announced gone and deleted.
         window.reset();
+        const long heapWithoutWindow = heapInUseKiB();
+        // The rig keeps the emulators whose turn is over (a bootloader holds
+        // its image and the chunks it received) until it goes.
+        rig.reset();
+        hot.reset();
+        vhid::unplugAll();
+        const long heapWithoutEmulators = heapInUseKiB();
 
         std::printf("soak: %d s through the main window, three devices at 1000 reports/s\n",
                     seconds);
@@ -586,8 +680,12 @@ private:
                     "time(s)\n",
                     logs.files, (long long)logs.lines, (long long)(logs.lines - logs.files),
                     (long long)logs.bytes, figures.logStarts, figures.logStops, figures.logErrors);
-        std::printf("dialogs answered: %d file chooser(s), %d message box(es), %d unexpected\n",
-                    figures.fileDialogs, figures.boxes, figures.unexpectedDialogs);
+        std::printf("dialogs answered: %d file chooser(s), %d message box(es), %d unexpected, "
+                    "%d answered again\n",
+                    figures.fileDialogs, figures.boxes, figures.unexpectedDialogs,
+                    answerer.repeats);
+        std::printf("objects under the window at the end: %d, progress dialogs %d\n", windowObjects,
+                    progressDialogs);
         std::printf("crashes: 0 (the process reached its end)\n");
         std::printf("resident memory: start %ld KiB, end %ld KiB, growth %ld KiB\n", startRss,
                     endRss, endRss - startRss);
@@ -595,6 +693,12 @@ private:
             std::printf("resident memory after the first firmware update: %ld KiB, growth since "
                         "%ld KiB\n",
                         warmRss, endRss - warmRss);
+        std::printf("heap in use: start %ld KiB, after the first firmware update %ld KiB, end %ld "
+                    "KiB\n",
+                    startHeap, warmHeap, endHeap);
+        std::printf("heap in use after the window is gone %ld KiB, after the emulators are gone "
+                    "%ld KiB\n",
+                    heapWithoutWindow, heapWithoutEmulators);
         std::printf("GUI thread busy: %.1f %% of %.0f s\n", wall > 0 ? 100.0 * cpu / wall : 0.0,
                     wall);
         if (last != State::Ready && last != State::Reloading && last != State::Saving)
@@ -609,9 +713,6 @@ private:
                         figures.unexpectedDialogs == 0 && unaskedLoads == 0 && logs.files == 1 &&
                         logs.lines > 1;
         result = ok ? 0 : 1;
-        rig.reset();
-        hot.reset();
-        vhid::unplugAll();
         QCoreApplication::exit(result);
     }
 
@@ -641,6 +742,7 @@ private:
     // After the first firmware round trip: the file chooser, the progress
     // dialog and the boxes have been built once.
     long warmRss = 0;
+    long startHeap = 0, warmHeap = 0;
     double startCpu = 0, startWall = 0;
     Figures figures;
 };
