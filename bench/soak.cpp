@@ -693,12 +693,17 @@ private:
             std::printf("resident memory after the first firmware update: %ld KiB, growth since "
                         "%ld KiB\n",
                         warmRss, endRss - warmRss);
-        std::printf("heap in use: start %ld KiB, after the first firmware update %ld KiB, end %ld "
-                    "KiB\n",
-                    startHeap, warmHeap, endHeap);
-        std::printf("heap in use after the window is gone %ld KiB, after the emulators are gone "
-                    "%ld KiB\n",
-                    heapWithoutWindow, heapWithoutEmulators);
+        // Not under AddressSanitizer, whose allocator glibc cannot see.
+        if (startHeap > 0) {
+            std::printf(
+                "heap in use: start %ld KiB, after the first firmware update %ld KiB, end %ld "
+                "KiB\n",
+                startHeap, warmHeap, endHeap);
+            std::printf(
+                "heap in use after the window is gone %ld KiB, after the emulators are gone "
+                "%ld KiB\n",
+                heapWithoutWindow, heapWithoutEmulators);
+        }
         std::printf("GUI thread busy: %.1f %% of %.0f s\n", wall > 0 ? 100.0 * cpu / wall : 0.0,
                     wall);
         if (last != State::Ready && last != State::Reloading && last != State::Saving)
