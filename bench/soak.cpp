@@ -243,6 +243,15 @@ public:
             (every && std::atoi(every) > 0 ? std::atoi(every) : std::max(10, seconds / 4)) * 1000);
         connect(&watchdog, &QTimer::timeout, this, &Soak::checkProgress);
         watchdog.start(1000);
+        // Resident memory and heap in use once a minute: growth that keeps
+        // on is a leak, growth that levels off is the allocator's reserve.
+        connect(&memoryTimer, &QTimer::timeout, this, [this] {
+            std::printf("  %4.0f s: resident %ld KiB, heap in use %ld KiB, firmware updates %d\n",
+                        bench::monotonicSeconds() - launchWall, residentKiB(), heapInUseKiB(),
+                        figures.firmwareUpdates);
+            std::fflush(stdout);
+        });
+        memoryTimer.start(60000);
         QTimer::singleShot(5000, this, [this] {
             startRss = residentKiB();
             startHeap = heapInUseKiB();
@@ -612,12 +621,20 @@ private:
         const double cpu = bench::threadCpuSeconds() - startCpu;
         const long endRss = residentKiB();
         const long endHeap = heapInUseKiB();
+        // Same process, same objects: only the allocator's free reserve goes
+        // back to the system. Not under AddressSanitizer (startHeap is 0).
+        long trimmedRss = endRss;
+        if (startHeap > 0) {
+            malloc_trim(0);
+            trimmedRss = residentKiB();
+        }
         const State last = state;
         enter(State::Finished);
         replugTimer.stop();
         settingsTimer.stop();
         firmwareTimer.stop();
         watchdog.stop();
+        memoryTimer.stop();
 
         if (!loggingOn())
             ++figures.logStops;
@@ -693,6 +710,11 @@ private:
             std::printf("resident memory after the first firmware update: %ld KiB, growth since "
                         "%ld KiB\n",
                         warmRss, endRss - warmRss);
+        if (startHeap > 0)
+            std::printf("resident memory at the end once the allocator has returned its free "
+                        "memory (malloc_trim): %ld KiB, growth %ld KiB since the start, %ld KiB "
+                        "since the first firmware update\n",
+                        trimmedRss, trimmedRss - startRss, warmRss > 0 ? trimmedRss - warmRss : 0);
         // Not under AddressSanitizer, whose allocator glibc cannot see.
         if (startHeap > 0) {
             std::printf(
@@ -742,7 +764,8 @@ private:
     ZudUsbWheelBaseProfile edited{};
     int editedSlot = 0;
     int finishDelays = 0;
-    QTimer replugTimer, settingsTimer, firmwareTimer, watchdog;
+    QTimer replugTimer, settingsTimer, firmwareTimer, watchdog, memoryTimer;
+    const double launchWall = bench::monotonicSeconds();
     long startRss = 0;
     // After the first firmware round trip: the file chooser, the progress
     // dialog and the boxes have been built once.
