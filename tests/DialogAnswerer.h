@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -86,7 +87,12 @@ private:
                 dialog->reject();
                 return;
             }
+            // selectFile leaves the name field alone once that field has
+            // the focus, which it takes soon after the dialog is shown: the
+            // name is typed into the field as well.
             dialog->selectFile(file);
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(file);
             // A name that does not exist is taken as typed: the dialog's own
             // check would otherwise refuse it with a box of its own.
             QDialog *base = dialog; // accept() and done() are protected in QFileDialog
