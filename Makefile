@@ -9,7 +9,7 @@ PREFIX   ?= /usr/local
 DESTDIR  ?=
 
 # Debian packages the build, the tests and the benchmarks need.
-PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
+PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev libqcustomplot-dev \
            clang-format desktop-file-utils appstream \
            g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(KERNEL_PACKAGES)
 # The virtual machine of the kernel HID tests: Debian's kernel image (it has
