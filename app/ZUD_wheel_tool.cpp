@@ -21,10 +21,11 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
       selectedDevice(nullptr), selectedBootloader(nullptr), selectedWheelBase(nullptr),
       selectedPedals(nullptr), lastWheelUpdateMillis(currentTimeMillis()),
       lastLogReadTimeMicros(currentTimeMicros()), latchedTorqueIn(0.0f), logFile(), logKind(0),
-      millisClock(currentTimeMillis)
+      scopePage(nullptr), logEveryReport(false), millisClock(currentTimeMillis)
 {
     registerWindowResources();
     ui->setupUi(this);
+    setUpTelemetry();
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
@@ -103,6 +104,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
     if (selectedDevice) {
         setUiEnabled(false);
         if (selectedWheelBase) {
+            followTelemetry(nullptr);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onJoystickUpdate);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
@@ -140,6 +142,8 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
 
     if (auto *wheelBase = qobject_cast<UsbDeviceZudWheelBase *>(selectedDevice)) {
         selectedWheelBase = wheelBase;
+        // The recorder first: it takes every update, ahead of the live view.
+        followTelemetry(wheelBase);
         connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                 &ZUD_wheel_tool::onJoystickUpdate);
         connect(wheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TelemetryRecorder.h"
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
 
@@ -12,6 +13,7 @@
 #include <optional>
 
 class QProgressDialog;
+class ScopePage;
 class UsbDevice;
 class UsbDeviceZudBootloader;
 class UsbDeviceZudPedals;
@@ -28,7 +30,8 @@ class ZUD_wheel_tool;
 // The class is spread over several files by feature: this header and
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
-// ZUD_wheel_tool_logging.cpp and ZUD_wheel_tool_firmware.cpp.
+// ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
+// ZUD_wheel_tool_telemetry.cpp.
 class ZUD_wheel_tool : public QMainWindow {
     Q_OBJECT
 
@@ -92,6 +95,12 @@ private slots:
     void on_pushButton_Logging_clicked();
 
 private:
+    // The Scope page and the full-rate logging switch, built beside the form.
+    void setUpTelemetry();
+    // Points the recorder and the Scope page at the selected wheel base, or
+    // at none; called while the device exists.
+    void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
+
     Ui::ZUD_wheel_tool *ui;
     // The firmware update progress dialog while one is shown, else null.
     QProgressDialog *progressDialog;
@@ -112,6 +121,12 @@ private:
     float latchedTorqueIn;
     QFile logFile;
     uint16_t logKind;
+
+    // Every update of the selected wheel base, for the Scope page.
+    TelemetryRecorder telemetry;
+    ScopePage *scopePage;
+    // "Log every report": the logger takes every update, not the shown ones.
+    bool logEveryReport;
 
     std::function<uint32_t()> millisClock;
     // The unrotated rim picture; every redraw starts from it.

@@ -1,18 +1,43 @@
 // The tool on the virtual HID bus with an emulated wheel base and pedal set
-// plugged in: the rim turns slowly back and forth, the pedals move, and
-// "Enter Bootloader", a firmware update and "Exit Bootloader" work as they
-// do with the real devices. For trying the tool without hardware.
+// plugged in: the rim turns slowly back and forth, the wheel base streams
+// the torque of a lap (corners, kerbs, clipping) for the Scope page, the
+// pedals move, and "Enter Bootloader", a firmware update and "Exit
+// Bootloader" work as they do with the real devices. For trying the tool
+// without hardware.
+//
+//     ZUD_wheel_tool_demo [--scope] [Qt options]   (--scope opens the Scope page)
+#include "app/ZUD_wheel_tool.h"
 #include "app/ZudMain.h"
 #include "simulator/EmulatedRig.h"
 
+#include <QTabWidget>
+#include <QWidget>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 int main(int argc, char **argv)
 {
-    emu::EmulatedRig rig;
+    bool scope = false;
+    std::vector<char *> args;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--scope") == 0)
+            scope = true;
+        else
+            args.push_back(argv[i]);
+    }
+    int count = int(args.size());
+    args.push_back(nullptr);
+
+    emu::EmulatedRig::Options options;
+    // Torque samples for the scope; the debug page is filled by debug
+    // replies beside them.
+    options.updateKind = 2;
+    options.debugReplyEvery = 50;
+    emu::EmulatedRig rig(options);
 
     std::atomic<bool> stop{false};
     std::thread motion([&] {
@@ -32,7 +57,13 @@ int main(int argc, char **argv)
         }
     });
 
-    const int result = zudMain(argc, argv);
+    const int result = zudMain(count, args.data(), [scope](ZUD_wheel_tool &window) {
+        if (!scope)
+            return;
+        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        if (QWidget *page = window.findChild<QWidget *>(QStringLiteral("tab_Scope")))
+            tabs->setCurrentWidget(page);
+    });
     stop = true;
     motion.join();
     return result;

@@ -21,6 +21,8 @@ public:
         bool pedals = true;
         int streamRate = 1000;
         uint8_t updateKind = 1;
+        // A debug reply after every n-th streamed wheel base report; 0: none.
+        int debugReplyEvery = 0;
         int factoryProfileCount = 3;
     };
 
