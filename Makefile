@@ -112,6 +112,8 @@ bench: build
 	./$(BUILD)/bench/bench_firmware
 	./$(BUILD)/bench/bench_liveview
 	./$(BUILD)/bench/bench_logging
+	@if [ -x ./$(BUILD)/bench/bench_plotlibs ]; then ./$(BUILD)/bench/bench_plotlibs; \
+	 else echo "bench_plotlibs: not built (it compares with Qwt: apt-get install libqwt-qt5-dev)"; fi
 
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
 # its wheel base has loaded and turned. Xvfb is installed only for this target.

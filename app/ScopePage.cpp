@@ -67,9 +67,10 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     clipping_ = new QLabel(this);
     clipping_->setObjectName(QStringLiteral("label_ScopeClipping"));
     // A fixed width: a new text does not lay the page out again.
-    clipping_->setFixedWidth(clipping_->fontMetrics().horizontalAdvance(
-                                 QStringLiteral("Clipping: 100.0 %, peak 327.68 %")) +
-                             8);
+    const QFontMetrics metrics = clipping_->fontMetrics();
+    clipping_->setFixedSize(
+        metrics.horizontalAdvance(QStringLiteral("Clipping: 100.0 %, peak 327.68 %")) + 8,
+        metrics.height() + 4);
     auto *savePicture = new QPushButton(tr("Save Picture…"), this);
     savePicture->setObjectName(QStringLiteral("pushButton_ScopeSavePicture"));
     auto *exportCsv = new QPushButton(tr("Export CSV…"), this);

@@ -1,5 +1,7 @@
 #include "app/ZUD_wheel_tool.h"
 
+#include "app/ScaledPixmapPainter.h"
+
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
@@ -25,6 +27,8 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
 {
     registerWindowResources();
     ui->setupUi(this);
+    // The turned rim is scaled to the label in one pass when painted.
+    ui->label_Rim_Image->installEventFilter(new ScaledPixmapPainter(this));
     setUpTelemetry();
     setUiEnabled(false);
 

@@ -40,6 +40,8 @@ public:
     ~ZUD_wheel_tool() override;
 
     UsbManager &manager() { return usbManager; }
+    // Every update of the selected wheel base, as the Scope page shows it.
+    const TelemetryRecorder &telemetryRecorder() const { return telemetry; }
 
     // The millisecond clock of the live view's throttle; currentTimeMillis
     // unless a test or benchmark drives time itself.
