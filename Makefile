@@ -128,6 +128,11 @@ screenshot: build
 	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
 	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
 	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+	# docs/scope.png: the demo on its Scope page, after a few seconds of a lap.
+	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+	  sh -c '$(SCREENSHOT_SCENE) --scope >/dev/null & scene=$$!; \
+	         ./$(BUILD)/zud_grab_screen docs/scope.png 7000; status=$$?; \
+	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
 
 # resources/rim.png, drawn by resources/make_rim.cpp.
 rim: configure

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <cmath>
@@ -23,7 +24,7 @@ namespace {
 
 const double windowChoices[] = {1.0, 5.0, 30.0};
 constexpr int defaultWindow = 1; // 5 s
-constexpr int togglesPerRow = 6;
+constexpr int togglesPerRow = 4;
 // The y axes are fitted to the data this often (frames): fitting looks at
 // every visible sample.
 constexpr int framesPerRescale = 10;
@@ -54,7 +55,17 @@ QColor channelColor(int c)
 ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     : QWidget(parent), recorder_(recorder)
 {
-    auto *layout = new QVBoxLayout(this);
+    // The page scrolls when the window is small, so that the window keeps
+    // the minimum size it has without the scope.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto *content = new QWidget(scroll);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+    auto *layout = new QVBoxLayout(content);
 
     auto *top = new QHBoxLayout;
     window_ = new QComboBox(this);
@@ -77,15 +88,15 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     exportCsv->setObjectName(QStringLiteral("pushButton_ScopeExportCsv"));
     top->addWidget(window_);
     top->addWidget(pause_);
-    top->addWidget(clipping_);
     top->addStretch(1);
     top->addWidget(savePicture);
     top->addWidget(exportCsv);
     layout->addLayout(top);
+    layout->addWidget(clipping_);
 
     plot_ = new QCustomPlot(this);
     plot_->setObjectName(QStringLiteral("plot_Scope"));
-    plot_->setMinimumSize(320, 200);
+    plot_->setMinimumSize(300, 180);
     plot_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     // Thousands of samples per pixel column: antialiasing would only cost.
     plot_->setNotAntialiasedElements(QCP::aeAll);
@@ -96,6 +107,7 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     plot_->legend->setVisible(true);
     plot_->legend->setFont(font());
     plot_->legend->setBorderPen(Qt::NoPen);
+    plot_->legend->setWrap(3);
     plot_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
     plot_->axisRect()->insetLayout()->take(plot_->legend);
     plot_->plotLayout()->insertRow(0);
@@ -104,6 +116,7 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     layout->addWidget(plot_, 1);
 
     auto *toggles = new QGridLayout;
+    toggleGrid_ = toggles;
     for (int c = 0; c < telemetryChannelCount; ++c) {
         const auto channel = TelemetryChannel(c);
         QCPGraph *graph =
@@ -229,7 +242,7 @@ void ScopePage::showKind(int kind)
 {
     shownKind_ = kind;
     const std::vector<TelemetryChannel> channels = telemetryChannelsOfKind(kind);
-    auto *grid = static_cast<QGridLayout *>(layout()->itemAt(2)->layout());
+    QGridLayout *grid = toggleGrid_;
     for (int c = 0; c < telemetryChannelCount; ++c) {
         grid->removeWidget(toggles_[c]);
         toggles_[c]->setVisible(false);

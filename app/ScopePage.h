@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QCPGraph;
 class QCustomPlot;
 class QLabel;
@@ -82,6 +83,7 @@ private:
     QSpinBox *testDuration_;
     QPushButton *testButton_;
     QCheckBox *toggles_[telemetryChannelCount];
+    QGridLayout *toggleGrid_;
     QCPGraph *graphs_[telemetryChannelCount];
     QTimer frameTimer_;
     QElapsedTimer clippingClock_;

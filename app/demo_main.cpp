@@ -63,6 +63,7 @@ int main(int argc, char **argv)
         auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
         if (QWidget *page = window.findChild<QWidget *>(QStringLiteral("tab_Scope")))
             tabs->setCurrentWidget(page);
+        window.resize(900, 560);
     });
     stop = true;
     motion.join();
