@@ -51,10 +51,11 @@ apt_options=(-q -o DPkg::Lock::Timeout=300)
 # write to the build folder; it would fall back to root with a warning.
 [ $root -eq 1 ] && apt_options+=(-o APT::Sandbox::User=root)
 
-# The versioned image package that the metapackage points at.
+# The versioned image package that the archive's metapackage points at, or
+# nothing (apt-cache fails while another apt rewrites its cache).
 image_package() {
-    apt-cache depends "$META" 2>/dev/null |
-        awk '/Depends: linux-image-/ { sub(/^.*Depends: /, ""); print; exit }'
+    { apt-cache show --no-all-versions "$META" 2>/dev/null || true; } |
+        awk '/^Depends:/ && !done && match($0, /linux-image-[^ ,|(]+/) { print substr($0, RSTART, RLENGTH); done = 1 }'
 }
 
 updated=0
@@ -68,9 +69,9 @@ refresh_lists() {
 
 image=$(image_package)
 if [ -z "$image" ]; then
-    refresh_lists || cannot_fetch "apt's package lists do not know $META (run 'sudo apt-get update')"
+    refresh_lists || sleep 5
     image=$(image_package)
-    [ -n "$image" ] || cannot_fetch "Debian's archive has no $META"
+    [ -n "$image" ] || cannot_fetch "apt's package lists do not know $META (run 'sudo apt-get update')"
 fi
 
 work=$(mktemp -d "$DIR.XXXXXX")
@@ -80,13 +81,12 @@ download() {
 }
 echo "fetch-vm-parts: downloading $image and busybox-static" >&2
 if ! download; then
-    # Stale lists name files the archive no longer has: refresh once.
-    if refresh_lists; then
-        image=$(image_package)
-        download || cannot_fetch "apt-get download failed: $(tail -n1 "$work/apt.log")"
-    else
-        cannot_fetch "apt-get download failed (no network, or stale package lists: run 'sudo apt-get update'): $(tail -n1 "$work/apt.log")"
-    fi
+    # Stale lists name files the archive no longer has (refreshed as root),
+    # or the network failed once: one more try.
+    echo "fetch-vm-parts: $(tail -n1 "$work/apt.log")" >&2
+    refresh_lists || true
+    image=$(image_package)
+    download || cannot_fetch "apt-get download failed (no network, no archive, or package lists out of date: run 'sudo apt-get update'): $(tail -n1 "$work/apt.log")"
 fi
 
 # Only the files the machine boots from, not the whole kernel's modules.
