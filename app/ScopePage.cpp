@@ -141,10 +141,10 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
             else
                 graphs_[c]->removeFromLegend();
             graphs_[c]->data()->clear();
-            if (!paused_)
-                refresh();
+            if (paused_)
+                draw(shownLatest_);
             else
-                plot_->replot();
+                refresh();
         });
         toggles_[c] = toggle;
         toggles->addWidget(toggle, c / togglesPerRow, c % togglesPerRow);
@@ -280,7 +280,7 @@ void ScopePage::showKind(int kind)
     }
 }
 
-void ScopePage::syncGraph(int channel, double from)
+void ScopePage::syncGraph(int channel, double from, double until)
 {
     const TelemetryRing &ring = recorder_.channel(TelemetryChannel(channel));
     QSharedPointer<QCPGraphDataContainer> data = graphs_[channel]->data();
@@ -289,10 +289,10 @@ void ScopePage::syncGraph(int channel, double from)
     size_t i = ring.lowerBound(std::max(from, lastKey));
     while (i < ring.size() && ring.at(i).time <= lastKey)
         ++i;
-    if (i < ring.size()) {
+    if (i < ring.size() && ring.at(i).time <= until) {
         QVector<QCPGraphData> added;
         added.reserve(int(ring.size() - i));
-        for (; i < ring.size(); ++i) {
+        for (; i < ring.size() && ring.at(i).time <= until; ++i) {
             const TelemetrySample &s = ring.at(i);
             added.append(QCPGraphData(s.time, double(s.value)));
         }
@@ -311,13 +311,17 @@ void ScopePage::refresh()
     seenReports_ = recorder_.reportsReceived();
     if (recorder_.kind() != shownKind_)
         showKind(recorder_.kind());
+    draw(recorder_.reportsReceived() ? recorder_.latestTime() : 0.0);
+}
 
+void ScopePage::draw(double latest)
+{
+    shownLatest_ = latest;
     const double window = windowSeconds();
-    const double latest = recorder_.reportsReceived() ? recorder_.latestTime() : 0.0;
     const double from = latest - window;
     for (TelemetryChannel channel : telemetryChannelsOfKind(shownKind_))
         if (toggles_[int(channel)]->isChecked())
-            syncGraph(int(channel), from);
+            syncGraph(int(channel), from, latest);
     plot_->xAxis->setRange(from, latest);
 
     if (frames_ % framesPerRescale == 0) {
@@ -368,16 +372,14 @@ void ScopePage::on_pushButton_ScopePause_clicked()
 
 void ScopePage::on_comboBox_ScopeWindow_currentIndexChanged(int)
 {
-    // A longer window needs the samples before the ones shown.
+    // A longer window needs the samples before the ones shown; a paused
+    // picture keeps its end.
     for (QCPGraph *graph : graphs_)
         graph->data()->clear();
-    if (paused_) {
-        paused_ = false;
+    if (paused_)
+        draw(shownLatest_);
+    else
         refresh();
-        paused_ = true;
-    } else {
-        refresh();
-    }
 }
 
 void ScopePage::updateControls()

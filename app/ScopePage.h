@@ -69,7 +69,10 @@ private:
     void setPaused(bool paused);
     void showKind(int kind);
     void rebuild();
-    void syncGraph(int channel, double from);
+    // Takes the channel's samples from..until into its graph.
+    void syncGraph(int channel, double from, double until);
+    // Draws the window that ends at latest (recorder time).
+    void draw(double latest);
     void updateClipping();
     void updateControls();
 
@@ -88,6 +91,8 @@ private:
     QTimer frameTimer_;
     QElapsedTimer clippingClock_;
     bool paused_ = false;
+    // The end of the window drawn last.
+    double shownLatest_ = 0;
     int shownKind_ = -1;
     // Recorder reports at the last frame; fewer means it started over.
     uint64_t seenReports_ = 0;

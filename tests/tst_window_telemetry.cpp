@@ -149,6 +149,14 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
             drawn += plot->graph(c)->data()->size();
     QCOMPARE(lines.size() - 2, drawn); // header and the empty piece after the last CR LF
     QVERIFY(lines.at(1).contains(",Steering,"));
+
+    // A shorter window while paused keeps the picture's end.
+    const double end = plot->xAxis->range().upper;
+    rig.child<QComboBox>("comboBox_ScopeWindow")->setCurrentIndex(0);
+    QCOMPARE(rig.child<QComboBox>("comboBox_ScopeWindow")->currentText(), QStringLiteral("1 s"));
+    QCOMPARE(plot->xAxis->range().upper, end);
+    QCOMPARE(plot->xAxis->range().size(), 1.0);
+    QVERIFY(plot->graph(steering)->data()->size() < 1100);
 }
 
 void WindowTelemetryTest::logEveryReport_data()
