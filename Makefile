@@ -55,15 +55,15 @@ test-kernel: build
 	kernel/run-vm.sh $(BUILD) tests
 
 # The Windows read layer's tests: cross-compiled with MinGW-w64 and run under
-# Wine, for each of WINDOWS_ARCHS, in build-windows/ (tests/win32/run.sh).
-# The i686 run needs wine32 from the i386 architecture, which the script
-# adds only when run as root, and skips otherwise.
+# Wine, for each of WINDOWS_ARCHS, in build-windows/ (tests/win32/run.sh,
+# which installs WINDOWS_PACKAGES itself). The i686 run needs wine32 from the
+# i386 architecture, which the script adds only when run as root, and skips
+# otherwise.
 WINDOWS_ARCHS ?= x86_64 i686
 WINDOWS_PACKAGES = cmake pkg-config libhidapi-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
 
 test-windows:
-	@$(MAKE) --no-print-directory deps PACKAGES="$(WINDOWS_PACKAGES)"
-	JOBS=$(JOBS) tests/win32/run.sh build-windows $(WINDOWS_ARCHS)
+	PACKAGES="$(WINDOWS_PACKAGES)" JOBS=$(JOBS) tests/win32/run.sh build-windows $(WINDOWS_ARCHS)
 
 # The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 # (leak checking on), and under ThreadSanitizer, each in a build of its own.
