@@ -54,6 +54,7 @@ have_wine32() {
 
 # shellcheck disable=SC2086
 install_missing ${PACKAGES:-}
+echo "test-windows: packages ready after $SECONDS s"
 hidapi_include=$(pkg-config --variable=includedir hidapi-hidraw)/hidapi
 
 for arch in "$@"; do
@@ -70,6 +71,7 @@ for arch in "$@"; do
         continue
     fi
 
+    started=$SECONDS
     echo "== $arch: building"
     bin=$build/$arch
     cmake -S "$src/cmake/win32-check" -B "$bin" -DCMAKE_BUILD_TYPE=Release \
@@ -88,6 +90,7 @@ for arch in "$@"; do
         }
     fi
     timeout 600 "$loader" "$bin/tst_hidsplit_win32.exe"
+    echo "== $arch: done in $((SECONDS - started)) s"
 done
 
 if [ -n "$skipped" ]; then
