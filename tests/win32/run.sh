@@ -46,9 +46,11 @@ have_wine32() {
              "sudo apt-get install wine32:i386)"
         return 1
     fi
+    local started=$SECONDS
     echo "test-windows: adding the i386 architecture and installing wine32"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     install_missing wine32:i386 >/dev/null
+    echo "test-windows: wine32 installed in $((SECONDS - started)) s"
     [ -x /usr/lib/wine/wine ]
 }
 
@@ -66,12 +68,12 @@ for arch in "$@"; do
         exit 2
         ;;
     esac
+    started=$SECONDS
     if [ "$arch" = i686 ] && ! have_wine32; then
         skipped="$skipped $arch"
         continue
     fi
 
-    started=$SECONDS
     echo "== $arch: building"
     bin=$build/$arch
     cmake -S "$src/cmake/win32-check" -B "$bin" -DCMAKE_BUILD_TYPE=Release \
