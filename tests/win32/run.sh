@@ -91,7 +91,7 @@ for arch in "$@"; do
             exit 1
         }
     fi
-    timeout 600 "$loader" "$bin/tst_hidsplit_win32.exe"
+    timeout 300 "$loader" "$bin/tst_hidsplit_win32.exe"
     echo "== $arch: done in $((SECONDS - started)) s"
 done
 

@@ -272,7 +272,6 @@ public:
 
     bool ok() const { return attached_; }
     hid_device *dev() { return reinterpret_cast<hid_device *>(this); }
-    const std::string &path() const { return path_; }
 
     // The device sends one input report.
     bool send(const Bytes &r)
@@ -679,7 +678,8 @@ void cancelOnIdleChangesNothing()
 
 // Cancel (hid_read_cancel) and close (hid_close's detach) of a read that the
 // reader thread started, as in the tool, many times over, with no report, a
-// report sent just before, or a report racing the cancel: the device stays
+// report sent just before, or a report racing the cancel, and a cancel while
+// the reader waits on the read: the cancel returns, the device stays
 // usable after a cancel, and no released buffer or OVERLAPPED is ever
 // written to. A read completes (and is cancelled) into the memory of the
 // thread that started it, possibly after CancelIoEx has returned to another
@@ -692,16 +692,19 @@ void cancelAndCloseWithAReadOutstanding()
         const char *name;
         Action action;
         Report report;
+        bool readerWaits; // in a wait-any on the read, which may take the cancel's signal
     };
     const Row rows[] = {
-        {"cancel", Cancel, NoReport},
-        {"cancel after a report", Cancel, ReportBefore},
-        {"cancel racing a report", Cancel, ReportRacing},
-        {"close", Close, NoReport},
-        {"close after a report", Close, ReportBefore},
-        {"close racing a report", Close, ReportRacing},
+        {"cancel", Cancel, NoReport, false},
+        {"cancel after a report", Cancel, ReportBefore, false},
+        {"cancel racing a report", Cancel, ReportRacing, false},
+        {"cancel while the reader waits on it", Cancel, NoReport, true},
+        {"cancel racing a report the reader waits for", Cancel, ReportRacing, true},
+        {"close", Close, NoReport, false},
+        {"close after a report", Close, ReportBefore, false},
+        {"close racing a report", Close, ReportRacing, false},
     };
-    constexpr int kRounds = 200; // per row
+    constexpr int kRounds = 150; // per row
     const HANDLE begun = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     const HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     for (const Row &row : rows) {
@@ -718,6 +721,9 @@ void cancelAndCloseWithAReadOutstanding()
                 Later reader(0, [&] {
                     handle = hid_read_begin(d.dev());
                     SetEvent(begun);
+                    // Briefly: the cancel's signal wakes one of the two waits.
+                    if (row.readerWaits)
+                        hid_wait_any(&handle, 1, 20);
                     WaitForSingleObject(released, INFINITE);
                 });
                 WaitForSingleObject(begun, INFINITE);
