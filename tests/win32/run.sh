@@ -4,12 +4,12 @@
 # architecture named (x86_64, i686), each in a Wine prefix of its own under
 # the build folder.
 #
-#   PACKAGES="..." tests/win32/run.sh BUILD_DIR ARCH...
+#   tests/win32/run.sh BUILD_DIR ARCH...
 #
-# It first installs those of PACKAGES that are missing (as root or through
-# sudo). 32-bit Windows programs need Debian's wine32, from the i386
-# architecture: run as root (as CI is), the script adds that architecture and
-# installs wine32; otherwise it skips the 32-bit run and says why.
+# The Makefile installs MinGW-w64 and wine64 first. 32-bit Windows programs
+# need Debian's wine32, from the i386 architecture: run as root (as CI is),
+# the script adds that architecture and installs wine32; otherwise it skips
+# the 32-bit run and says why.
 set -euo pipefail
 
 build=$1
@@ -19,22 +19,6 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 jobs=${JOBS:-2}
 skipped=""
-
-# Installs those of the packages named that are missing.
-install_missing() {
-    local missing="" p sudo=""
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-            missing="$missing $p"
-    done
-    [ -z "$missing" ] && return 0
-    echo "Installing:$missing"
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -qq
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        -o DPkg::Lock::Timeout=600 $missing
-}
 
 # The 32-bit Wine loader, installed on demand.
 have_wine32() {
@@ -49,14 +33,13 @@ have_wine32() {
     local started=$SECONDS
     echo "test-windows: adding the i386 architecture and installing wine32"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    install_missing wine32:i386 >/dev/null
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=600 wine32:i386 >/dev/null
     echo "test-windows: wine32 installed in $((SECONDS - started)) s"
     [ -x /usr/lib/wine/wine ]
 }
 
-# shellcheck disable=SC2086
-install_missing ${PACKAGES:-}
-echo "test-windows: packages ready after $SECONDS s"
 hidapi_include=$(pkg-config --variable=includedir hidapi-hidraw)/hidapi
 
 for arch in "$@"; do
