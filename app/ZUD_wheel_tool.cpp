@@ -1,15 +1,15 @@
 #include "app/ZUD_wheel_tool.h"
 
+#include "app/NonBlockingBox.h"
 #include "app/ScaledPixmapPainter.h"
-
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "ui_ZUD_wheel_tool.h"
 #include "usb/UsbClock.h"
 
-#include <QMessageBox>
 #include <QMetaType>
+#include <QPointer>
 
 // The rim picture lives in this static library; a resource compiled into a
 // static library is registered only when something refers to it.
@@ -27,8 +27,13 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
 {
     registerWindowResources();
     ui->setupUi(this);
-    // The turned rim is scaled to the label in one pass when painted.
+    // The turned rim is scaled to the label in one pass when painted, and
+    // the value under it has a fixed size, large enough for three pedal
+    // values: a new value then does not lay the whole window out again.
     ui->label_Rim_Image->installEventFilter(new ScaledPixmapPainter(this));
+    const QFontMetrics metrics = ui->label_JoystickValue->fontMetrics();
+    ui->label_JoystickValue->setFixedSize(
+        metrics.horizontalAdvance(QStringLiteral("65535 65535 65535")) + 8, metrics.height() + 4);
     setUpTelemetry();
     setUiEnabled(false);
 
@@ -41,7 +46,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     connect(
         &usbManager, &UsbManager::onDevicePermissionDenied, this,
         [this](const QString &, const QString &message) {
-            QMessageBox::warning(this, tr("No access to the device"), message);
+            openMessageBox(this, QMessageBox::Warning, tr("No access to the device"), message);
         },
         Qt::QueuedConnection);
     usbManager.start(false);
@@ -106,7 +111,6 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         return;
 
     if (selectedDevice) {
-        setUiEnabled(false);
         if (selectedWheelBase) {
             followTelemetry(nullptr);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
@@ -134,6 +138,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
             selectedBootloader = nullptr;
             resetProgressDialog();
         }
+        // With the kind pointers cleared: the bootloader button's text
+        // follows the selection even when nothing is selected next.
+        setUiEnabled(false);
     }
 
     if (index == -1) {
@@ -175,8 +182,19 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                 &ZUD_wheel_tool::onFirmwareUpdateFailed);
         setUiEnabled(true);
-        // A device in bootloader mode is there to be updated: ask for the file.
-        on_pushButton_UpdateFirmware_clicked();
+        // A device in bootloader mode is there to be updated: ask for the
+        // file. The chooser waits for its answer, so it opens once the call
+        // that selected the device (a discovery pass, a departure) has
+        // returned to the event loop, and only if the bootloader is still
+        // the one selected.
+        const QPointer<UsbDeviceZudBootloader> chosen(bootloader);
+        QMetaObject::invokeMethod(
+            this,
+            [this, chosen] {
+                if (chosen && chosen == selectedBootloader)
+                    on_pushButton_UpdateFirmware_clicked();
+            },
+            Qt::QueuedConnection);
     }
 }
 
