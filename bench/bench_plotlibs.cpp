@@ -7,6 +7,7 @@
 // core at 60 frames a second.
 //
 //     build/bench/bench_plotlibs [frames]
+//     BENCH_PLOT_NO_AA=1 draws QCustomPlot without antialiasing, as the scope does
 #include "BenchSupport.h"
 
 #include <QApplication>
