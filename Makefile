@@ -18,7 +18,7 @@ KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
+.PHONY: all deps configure build run demo demo-cli test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
@@ -45,6 +45,11 @@ run: build
 
 demo: build
 	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool_demo
+
+# The command line on the demo's emulated rig: make demo-cli ARGS="list --json"
+ARGS ?= --help
+demo-cli: build
+	./$(BUILD)/zud-wheel-demo $(ARGS)
 
 test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
