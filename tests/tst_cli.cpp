@@ -531,13 +531,13 @@ void TestCli::log_data()
     QTest::newRow("wheel kind 1") << "wheel" << 1 << false
                                   << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque "
                                                 "OUT %\r\n")
-                                  << 6 << 10 << 40;
+                                  << 6 << 5 << 40;
     QTest::newRow("wheel kind 2, every report")
         << "wheel" << 2 << true
         << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque OUT %, Torque Actual "
                       "%,Rotor Pos\r\n")
-        << 7 << 1000 << 10000;
-    QTest::newRow("pedals") << "pedals" << 0 << false << QByteArray("Time,dt,x,y,z\r\n") << 5 << 150
+        << 7 << 100 << 10000;
+    QTest::newRow("pedals") << "pedals" << 0 << false << QByteArray("Time,dt,x,y,z\r\n") << 5 << 50
                             << 1000;
 }
 
