@@ -31,6 +31,20 @@ public:
     explicit FirmwareUpdate(CommandContext &context)
         : context_(context), console_(context.console), session_(console_, context.timeouts)
     {
+        // Ctrl-C stops a wait at once, with the device's state told; in the
+        // middle of the transfer, which leaves the device without a
+        // firmware, the first one only says so and the second stops.
+        QObject::connect(&interrupts_, &InterruptWatcher::interrupted, &session_, [this] {
+            if (transferring_ && ++transferInterrupts_ < 2) {
+                if (console_.errIsTerminal())
+                    console_.errRaw(QStringLiteral("\n"));
+                console_.err(QStringLiteral("Stopping now leaves the device in its bootloader "
+                                            "without a complete firmware. Press Ctrl-C again to "
+                                            "stop anyway."));
+                return;
+            }
+            session_.requestStop();
+        });
     }
 
     int run();
@@ -53,6 +67,9 @@ private:
     bool haveBackup_ = false;
     ProfileTable backup_;
     QString backupPath_;
+    InterruptWatcher interrupts_;
+    bool transferring_ = false;
+    int transferInterrupts_ = 0;
 };
 
 int FirmwareUpdate::run()
@@ -105,13 +122,16 @@ int FirmwareUpdate::enterBootloader()
     console_.err(QStringLiteral("Waiting for the bootloader (up to %1 s)...")
                      .arg(seconds(context_.timeouts.appearMs)));
     const QList<DeviceKind> bootloaders{DeviceKind::Bootloader};
-    session_.waitFor([&] { return !session_.firstArrivalSince(mark, bootloaders).isEmpty(); },
-                     context_.timeouts.appearMs);
+    const DeviceSession::Wait wait =
+        session_.waitFor([&] { return !session_.firstArrivalSince(mark, bootloaders).isEmpty(); },
+                         context_.timeouts.appearMs);
     bootloaderId_ = session_.firstArrivalSince(mark, bootloaders);
     if (!bootloaderId_.isEmpty())
         return CliExit::done;
-    const QString what = QStringLiteral("no bootloader appeared within %1 s")
-                             .arg(seconds(context_.timeouts.appearMs));
+    const QString what = wait == DeviceSession::Wait::Interrupted
+                             ? QStringLiteral("stopped by Ctrl-C while waiting for the bootloader")
+                             : QStringLiteral("no bootloader appeared within %1 s")
+                                   .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(originId_))
         return reportStepFailure(
             console_, step, what,
@@ -163,26 +183,14 @@ int FirmwareUpdate::transfer()
                                         session_.wake();
                                     });
 
-    // Stopping in the middle leaves the device without a firmware: the
-    // first Ctrl-C only says so, the second stops.
-    InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session_, [&](int count) {
-        if (count >= 2) {
-            session_.requestStop();
-            return;
-        }
-        if (console_.errIsTerminal())
-            console_.errRaw(QStringLiteral("\n"));
-        console_.err(QStringLiteral("Stopping now leaves the device in its bootloader without a "
-                                    "complete firmware. Press Ctrl-C again to stop anyway."));
-    });
-
     console_.err(QStringLiteral("Sending %1 bytes to the bootloader at %2...")
                      .arg(image_.size())
                      .arg(bootloaderId_));
+    transferring_ = true;
     bootloader->updateFirmware(image_);
     const DeviceSession::Wait wait = session_.waitFor([&] { return completed || failed; },
                                                       context_.timeouts.replyMs, bootloaderId_);
+    transferring_ = false;
     for (const QMetaObject::Connection &connection : connections)
         QObject::disconnect(connection);
     progress.finish();
@@ -231,8 +239,9 @@ int FirmwareUpdate::exitBootloader()
             : QList<DeviceKind>{originKind_};
     console_.err(QStringLiteral("Waiting for the device to come back (up to %1 s)...")
                      .arg(seconds(context_.timeouts.appearMs)));
-    session_.waitFor([&] { return !session_.firstArrivalSince(mark, applications).isEmpty(); },
-                     context_.timeouts.appearMs);
+    const DeviceSession::Wait wait =
+        session_.waitFor([&] { return !session_.firstArrivalSince(mark, applications).isEmpty(); },
+                         context_.timeouts.appearMs);
     returnedId_ = session_.firstArrivalSince(mark, applications);
     if (!returnedId_.isEmpty()) {
         DeviceKind kind = DeviceKind::WheelBase;
@@ -240,8 +249,11 @@ int FirmwareUpdate::exitBootloader()
         console_.out(QStringLiteral("%1 back at %2.").arg(theDeviceIs(kind), returnedId_));
         return CliExit::done;
     }
-    const QString what = QStringLiteral("the device did not come back within %1 s")
-                             .arg(seconds(context_.timeouts.appearMs));
+    const QString what =
+        wait == DeviceSession::Wait::Interrupted
+            ? QStringLiteral("stopped by Ctrl-C while waiting for the device to come back")
+            : QStringLiteral("the device did not come back within %1 s")
+                  .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(bootloaderId_))
         return reportStepFailure(console_, step, what,
                                  QStringLiteral("The firmware was sent completely, but the device "

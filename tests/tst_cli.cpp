@@ -130,7 +130,8 @@ private slots:
     void updateFirmware();
     void firmwareFailures_data();
     void firmwareFailures();
-    void secondCtrlCStopsTheTransfer();
+    void ctrlC_data();
+    void ctrlC();
     void log_data();
     void log();
     void centerAndFactoryDefaults();
@@ -479,15 +480,38 @@ void TestCli::firmwareFailures()
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
 }
 
-void TestCli::secondCtrlCStopsTheTransfer()
+void TestCli::ctrlC_data()
 {
-    auto bootloader = emu::BootloaderEmulator::plug();
-    bootloader->setAcknowledgementDelay(std::chrono::milliseconds(2));
+    QTest::addColumn<bool>("inTransfer");
+    QTest::addColumn<QString>("err");
+    // In the transfer the first Ctrl-C only warns; in a wait one stops.
+    QTest::newRow("transfer, twice") << true
+                                     << "Transferring the firmware failed: stopped by Ctrl-C at "
+                                        "chunk";
+    QTest::newRow("waiting for the bootloader, once")
+        << false
+        << "Entering the bootloader failed: stopped by Ctrl-C while waiting for the bootloader. "
+           "The wheel base is no longer on the bus";
+}
+
+void TestCli::ctrlC()
+{
+    QFETCH(bool, inTransfer);
+    QFETCH(QString, err);
+    std::shared_ptr<emu::BootloaderEmulator> bootloader;
+    std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
+    if (inTransfer) {
+        bootloader = emu::BootloaderEmulator::plug();
+        bootloader->setAcknowledgementDelay(std::chrono::milliseconds(2));
+    } else {
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        wheelBase = emu::WheelBaseEmulator::plug(config); // leaves, and nothing comes
+    }
     QFile out(file("new.fw"));
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(randomBytes(32 * 5000, 5)) == 32 * 5000);
     out.close();
 
-    // Ctrl-C once the transfer runs, and again once the first is answered.
     QList<QByteArray> bytes{"zud-wheel", "update-firmware", file("new.fw").toLocal8Bit()};
     std::vector<char *> argv;
     for (QByteArray &argument : bytes)
@@ -495,12 +519,13 @@ void TestCli::secondCtrlCStopsTheTransfer()
     QBuffer outBuffer, errBuffer;
     outBuffer.open(QIODevice::WriteOnly);
     errBuffer.open(QIODevice::WriteOnly);
+    // Ctrl-C once the step runs, and again once the first is answered.
     int sent = 0;
     QTimer ctrlC;
     connect(&ctrlC, &QTimer::timeout, this, [&] {
-        const QByteArray err = errBuffer.data();
-        if ((sent == 0 && err.contains("Firmware: 10 %")) ||
-            (sent == 1 && err.contains("Press Ctrl-C again"))) {
+        const QByteArray text = errBuffer.data();
+        if ((sent == 0 && text.contains(inTransfer ? "Firmware: 10 %" : "Waiting for the boot")) ||
+            (sent == 1 && text.contains("Press Ctrl-C again"))) {
             ++sent;
             std::raise(SIGINT);
         }
@@ -508,14 +533,15 @@ void TestCli::secondCtrlCStopsTheTransfer()
     ctrlC.start(5);
     const int status = zudWheelMain(int(argv.size()), argv.data(), outBuffer, errBuffer, false);
     ctrlC.stop();
-    const QString err = QString::fromUtf8(errBuffer.data());
-    QCOMPARE(sent, 2);
+    const QString text = QString::fromUtf8(errBuffer.data());
+    QCOMPARE(sent, inTransfer ? 2 : 1);
     QCOMPARE(status, 3);
-    QVERIFY2(err.contains("Stopping now leaves the device in its bootloader"), qPrintable(err));
-    QVERIFY2(err.contains("Transferring the firmware failed: stopped by Ctrl-C at chunk"),
-             qPrintable(err));
-    QVERIFY(err.contains("still in the bootloader: run update-firmware again"));
-    QVERIFY(!bootloader->transferEnded());
+    QVERIFY2(text.contains(err), qPrintable(text));
+    QCOMPARE(text.contains("Stopping now leaves the device in its bootloader"), inTransfer);
+    if (inTransfer) {
+        QVERIFY(text.contains("still in the bootloader: run update-firmware again"));
+        QVERIFY(!bootloader->transferEnded());
+    }
 }
 
 void TestCli::log_data()
