@@ -60,7 +60,7 @@ deb-deps:
 	$(call apt_install,$(BUILD_PACKAGES) $(DEB_PACKAGES))
 
 print-packages:
-	@echo "build, run, demo, install, bench, soak: $(BUILD_PACKAGES)"
+	@echo "build, run, demo, demo-cli, install, bench, soak: $(BUILD_PACKAGES)"
 	@echo "test, test-asan, test-tsan: $(BUILD_PACKAGES) $(TEST_PACKAGES)"
 	@echo "deb: $(BUILD_PACKAGES) $(DEB_PACKAGES)"
 	@echo "format, format-check: $(FORMAT_PACKAGES)"
