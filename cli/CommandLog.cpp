@@ -1,7 +1,9 @@
 // `log`: the live data of a wheel base or pedals in the window's CSV formats,
 // for a given time. The rows come from the same functions the window logs
 // with; a wheel base's updates pass the live view's 16 ms throttle unless
-// every report is asked for.
+// every report is asked for. The log starts with the first update, whose
+// kind chooses the header (the window takes the kind of the update before
+// its button was pressed, which a command line has not seen).
 #include "cli/Commands.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/WheelBaseExchange.h"

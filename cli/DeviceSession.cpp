@@ -59,6 +59,10 @@ DeviceSession::~DeviceSession()
 void DeviceSession::start()
 {
     manager_.start();
+    // doRescanForZudDevices is the manager's pass for one product id, reached
+    // through the meta-object system: the public rescanForZudDevices asks
+    // for the wheel base and bootloader id only, and the pedals would wait
+    // for the first timed pass.
     for (uint16_t productId : UsbManager::supportedProductIds()) {
         bool found = false;
         QMetaObject::invokeMethod(&manager_, "doRescanForZudDevices", Qt::DirectConnection,
