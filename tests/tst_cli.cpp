@@ -1,6 +1,7 @@
 // zud-wheel end to end: every command run in-process through its entry
 // function against the emulators on the virtual bus, with standard output
 // and standard error captured.
+#include "cli/CliProgress.h"
 #include "cli/ZudWheelMain.h"
 #include "profiles/ProfileBackupStore.h"
 #include "profiles/ProfileFile.h"
@@ -135,6 +136,8 @@ private slots:
     void log_data();
     void log();
     void centerAndFactoryDefaults();
+    void progressBar_data();
+    void progressBar();
 
 private:
     // A new folder for every test function and row.
@@ -553,18 +556,24 @@ void TestCli::log_data()
     QTest::addColumn<int>("fields");
     QTest::addColumn<int>("minRows");
     QTest::addColumn<int>("maxRows");
+    QTest::addColumn<int>("unplugMs"); // > 0: the device leaves after this long
     // 0.5 s of 1000 reports a second: throttled to one per 16 ms, or all.
     QTest::newRow("wheel kind 1") << "wheel" << 1 << false
                                   << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque "
                                                 "OUT %\r\n")
-                                  << 6 << 5 << 40;
+                                  << 6 << 5 << 40 << 0;
     QTest::newRow("wheel kind 2, every report")
         << "wheel" << 2 << true
         << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque OUT %, Torque Actual "
                       "%,Rotor Pos\r\n")
-        << 7 << 100 << 10000;
+        << 7 << 100 << 10000 << 0;
     QTest::newRow("pedals") << "pedals" << 0 << false << QByteArray("Time,dt,x,y,z\r\n") << 5 << 50
-                            << 1000;
+                            << 1000 << 0;
+    // The rows until then are kept.
+    QTest::newRow("wheel leaves") << "wheel" << 1 << false
+                                  << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque "
+                                                "OUT %\r\n")
+                                  << 6 << 1 << 40 << 300;
 }
 
 void TestCli::log()
@@ -576,6 +585,7 @@ void TestCli::log()
     QFETCH(int, fields);
     QFETCH(int, minRows);
     QFETCH(int, maxRows);
+    QFETCH(int, unplugMs);
     std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
     std::shared_ptr<emu::PedalsEmulator> pedals;
     if (device == "wheel") {
@@ -586,12 +596,17 @@ void TestCli::log()
         pedals = emu::PedalsEmulator::plug();
         pedals->setAxes(0, 65535, 32768);
     }
-    QStringList arguments{"log", file("live.csv"), "--seconds", "0.5", shortWait};
+    QStringList arguments{"log", file("live.csv"), "--seconds", unplugMs ? "5" : "0.5", shortWait};
     if (everyReport)
         arguments << "--every-report";
+    if (unplugMs)
+        QTimer::singleShot(unplugMs, this, [&] { wheelBase->unplug(); });
     const CliRun run = runCli(arguments);
-    QCOMPARE(run.status, 0);
+    QCOMPARE(run.status, unplugMs ? 3 : 0);
     QVERIFY2(run.out.contains("Logged"), qPrintable(run.out + run.err));
+    if (unplugMs)
+        QVERIFY2(run.err.contains("Logging failed: the device left the bus after"),
+                 qPrintable(run.err));
 
     QFile csv(file("live.csv"));
     QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -634,6 +649,29 @@ void TestCli::centerAndFactoryDefaults()
     QCOMPARE(backups.first().reason, QStringLiteral("factory-defaults"));
     QCOMPARE(backups.first().profileCount, 3);
     QVERIFY(reset.out.contains(backups.first().path));
+}
+
+void TestCli::progressBar_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start") << 0 << 400 << 0 << "x [..............................]   0 %";
+    QTest::newRow("half") << 200 << 400 << 2000
+                          << "x [###############...............]  50 %  100 chunks/s  0:02 left";
+    QTest::newRow("done") << 400 << 400 << 4000
+                          << "x [##############################] 100 %  100 chunks/s";
+    QTest::newRow("empty image") << 0 << 0 << 5 << "x [##############################] 100 %";
+}
+
+void TestCli::progressBar()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(int, elapsedMs);
+    QFETCH(QString, text);
+    QCOMPARE(CliProgress::barText("x", "chunks", done, total, elapsedMs), text);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
