@@ -70,7 +70,9 @@ std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)
     std::vector<ZudUsbWheelBaseProfile> profiles;
     for (int i = 0; i < count; ++i) {
         ZudUsbWheelBaseProfile p = emu::WheelBaseEmulator::factoryProfile(i);
-        std::snprintf(reinterpret_cast<char *>(p.name), sizeof p.name, "Rally %d", i);
+        const QByteArray name = "Rally " + QByteArray::number(i);
+        std::memset(p.name, 0, sizeof p.name);
+        std::memcpy(p.name, name.constData(), size_t(name.size()));
         p.maxForce = 40 + i;
         p.damping = int8_t(5 + i);
         p.centerOffset = 0.1f * float(i) - 0.3f;
