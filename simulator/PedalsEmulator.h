@@ -17,7 +17,7 @@ namespace emu {
 class PedalsEmulator : public std::enable_shared_from_this<PedalsEmulator> {
 public:
     struct Config {
-        vhid::DeviceConfig device{0x0483, 0xA112, L"ZUD Pedals", "", 0, L""};
+        vhid::DeviceConfig device{0x0483, 0xA112, L"ZUD Pedals", "", 0};
         // Joystick reports per second; 0 streams none.
         int streamRate = 1000;
         // Called after EnterBootloader has taken the device off the bus.

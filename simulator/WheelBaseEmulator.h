@@ -22,7 +22,7 @@ namespace emu {
 class WheelBaseEmulator : public std::enable_shared_from_this<WheelBaseEmulator> {
 public:
     struct Config {
-        vhid::DeviceConfig device{0x0483, 0xA355, L"ZUD Wheel Base", "", 0, L""};
+        vhid::DeviceConfig device{0x0483, 0xA355, L"ZUD Wheel Base", "", 0};
         // Byte 2 of the settings header: 3 is the layout the tool speaks.
         uint8_t settingsVersion = 3;
         // Profiles in the table when plugged in and after a factory reset.
