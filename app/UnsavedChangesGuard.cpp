@@ -83,8 +83,15 @@ UnsavedChangesGuard::Decision UnsavedChangesGuard::confirmDiscard()
     case QMessageBox::Save:
         return Decision::SaveFirst;
     case QMessageBox::Discard:
-        return Decision::Proceed;
+        return Decision::Discard;
     default:
         return Decision::Cancel;
     }
+}
+
+void UnsavedChangesGuard::revertEdits()
+{
+    if (wheelBase && hasLoaded)
+        applyProfileTable(baseline, *wheelBase);
+    refresh();
 }

@@ -45,11 +45,13 @@ public:
     void refresh();
     bool isModified() const { return modified; }
 
-    enum class Decision { Proceed, SaveFirst, Cancel };
+    enum class Decision { Proceed, Discard, SaveFirst, Cancel };
     // With unsaved changes, asks "Discard unsaved changes?" (Save, Discard,
     // Cancel) in a modal box; without, proceeds at once. Only for actions
     // the user started: the box runs an event loop.
     Decision confirmDiscard();
+    // Puts the table the edits were made on back into the wheel base.
+    void revertEdits();
 
 private:
     QMainWindow *window;

@@ -234,6 +234,13 @@ bool ZUD_wheel_tool::mayDropProfileEdits(std::function<void()> retry)
     switch (unsavedChanges->confirmDiscard()) {
     case UnsavedChangesGuard::Decision::Proceed:
         return true;
+    case UnsavedChangesGuard::Decision::Discard:
+        // The question ran an event loop: the wheel base may be gone.
+        if (selectedWheelBase) {
+            unsavedChanges->revertEdits();
+            onSettingsLoaded(selectedWheelBase);
+        }
+        return true;
     case UnsavedChangesGuard::Decision::SaveFirst:
         saveProfiles(std::move(retry));
         return false;
