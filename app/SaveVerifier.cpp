@@ -10,6 +10,9 @@
 namespace {
 // Differences listed in the warning itself; the rest are in its details.
 constexpr int differencesShown = 12;
+// How often the read-back looks whether the save's last report got through.
+constexpr int retryPollMs = 20;
+constexpr int retryPollLimit = 30;
 } // namespace
 
 SaveVerifier::SaveVerifier(QMainWindow *window, UnsavedChangesGuard *guard)
@@ -67,15 +70,28 @@ void SaveVerifier::saved(UsbDevice *from)
     if (state != State::Saving || from != device)
         return;
     state = State::ReadingBack;
+    retryPolls = 0;
     showStatus(tr("Reading the profiles back from %1…").arg(deviceName));
     silenceTimer.start();
     // Not from inside the device's signal: the load starts a new exchange.
-    QTimer::singleShot(0, this, [this] {
-        if (state == State::ReadingBack && device) {
-            guard->expectLoad();
-            device->loadSettings();
-        }
-    });
+    QTimer::singleShot(0, this, &SaveVerifier::readBack);
+}
+
+void SaveVerifier::readBack()
+{
+    if (state != State::ReadingBack || !device)
+        return;
+    // The closing report of the save may still be repeated (its write
+    // failed); a new command at once would take its place before the device
+    // has seen the end of the save. A repeat goes out every 200 ms and keeps
+    // going until any reply, which that report never gets: after a few
+    // repeats the read-back goes ahead.
+    if (device->isRetryArmed() && ++retryPolls < retryPollLimit) {
+        QTimer::singleShot(retryPollMs, this, &SaveVerifier::readBack);
+        return;
+    }
+    guard->expectLoad();
+    device->loadSettings();
 }
 
 void SaveVerifier::loadFailed(UsbDevice *from, const QString &message)

@@ -45,6 +45,7 @@ public:
 private:
     enum class State { Idle, Saving, ReadingBack };
     void saved(UsbDevice *device);
+    void readBack();
     void loadFailed(UsbDevice *device, const QString &message);
     void silence();
     void finish();
@@ -57,6 +58,7 @@ private:
     ProfileTable sent;
     std::function<void()> then;
     State state = State::Idle;
+    int retryPolls = 0;
     QTimer silenceTimer;
     QList<QMetaObject::Connection> connections;
 };
