@@ -113,10 +113,10 @@ void SaveVerifier::silence()
                    .arg(silenceTimer.interval() / 1000));
 }
 
-void SaveVerifier::deviceLeaving(UsbDevice *leaving)
+QString SaveVerifier::deviceLeaving(UsbDevice *leaving)
 {
     if (state == State::Idle || leaving != device)
-        return;
+        return QString();
     const QString message =
         state == State::Saving
             ? tr("The save to %1 did not end: the device left.").arg(deviceName)
@@ -124,7 +124,7 @@ void SaveVerifier::deviceLeaving(UsbDevice *leaving)
                  "read back.")
                   .arg(deviceName);
     finish();
-    showStatus(message);
+    return message;
 }
 
 void SaveVerifier::loadEnded(UsbDeviceZudWheelBase *wheelBase)

@@ -33,8 +33,9 @@ public:
     // A load of the wheel base has ended; its table is what the device
     // holds. When that load was the read-back, compares and reports.
     void loadEnded(UsbDeviceZudWheelBase *wheelBase);
-    // The device is going away (the manager deletes it after this).
-    void deviceLeaving(UsbDevice *device);
+    // The device is going away (the manager deletes it after this). Returns
+    // what became of a save in progress, or an empty string.
+    QString deviceLeaving(UsbDevice *device);
     // The selection left the device: a save in progress is no longer followed.
     void forget();
 

@@ -103,20 +103,23 @@ void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
 void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
 {
     if (device == selectedDevice) {
-        saveVerifier->deviceLeaving(device);
+        // Called by the manager: the user learns what happened from the
+        // status bar, without a dialog that would wait here.
+        QStringList news;
+        news << saveVerifier->deviceLeaving(device);
         unsavedChanges->refresh();
         if (selectedWheelBase && unsavedChanges->isModified()) {
-            // Called by the manager: the user learns it from the status bar,
-            // without a dialog that would wait here.
             QString error;
             const QString path = profileFiles->backupUnsaved(*selectedWheelBase, error);
-            statusBar()->showMessage(
-                path.isEmpty()
-                    ? tr("%1 left with unsaved changes, which could not be backed up: %2")
-                          .arg(device->getProductString(), error)
-                    : tr("%1 left with unsaved changes; they are kept in %2")
-                          .arg(device->getProductString(), QDir::toNativeSeparators(path)));
+            news << (path.isEmpty()
+                         ? tr("%1 left with unsaved changes, which could not be backed up: %2")
+                               .arg(device->getProductString(), error)
+                         : tr("%1 left with unsaved changes; they are kept in %2")
+                               .arg(device->getProductString(), QDir::toNativeSeparators(path)));
         }
+        news.removeAll(QString());
+        if (!news.isEmpty())
+            statusBar()->showMessage(news.join(QLatin1Char(' ')));
     }
     // Removing the current item moves the selection (or clears it) while the
     // device still exists: the manager deletes it after this returns.

@@ -391,6 +391,23 @@ private slots:
         QVERIFY(rig.window.isWindowModified());
     }
 
+    // A device that stops answering is asked on, as long as it is there;
+    // the window says so, and what became of the save when it leaves.
+    void saveToSilentDevice()
+    {
+        Rig rig;
+        RIG_READY(rig);
+        rig.edit();
+        rig.emulator->dropReplies(1 << 20);
+        rig.click("pushButton_SaveConfig");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.status().contains("has not answered"), 10000);
+        QVERIFY(rig.wheelBase->isRetryArmed());
+        rig.emulator->unplug();
+        QTRY_VERIFY(rig.status().startsWith(
+            "The save to ZUD Wheel Base did not end: the device left. ZUD Wheel Base left with "
+            "unsaved changes; they are kept in "));
+    }
+
     // The whole way: export 100 profiles, factory reset, import, save.
     void exportResetImportSave()
     {
