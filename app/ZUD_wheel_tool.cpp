@@ -38,7 +38,10 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     profileFiles = new ProfileFilesController(
         this, ui->profileLayout, unsavedChanges, [this] { return selectedWheelBase; },
         [this] { onSettingsLoaded(selectedWheelBase); });
+    // The name is edited as typed: no completion from the other names, which
+    // would rename the profile to a name the user did not type.
     ui->comboBox_ProfileName->setValidator(new ProfileNameValidator(ui->comboBox_ProfileName));
+    ui->comboBox_ProfileName->setCompleter(nullptr);
     // Every edit is looked at after the editor's own slot has stored it.
     for (QSlider *slider : {ui->horiSlider_Force, ui->horiSlider_GenSmooth, ui->horiSlider_Damping,
                             ui->horiSlider_Friction, ui->horiSlider_Inertia, ui->horiSlider_Spring})

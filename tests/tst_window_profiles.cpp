@@ -183,6 +183,16 @@ private slots:
         QCOMPARE(list->itemText(1), QStringLiteral("Factory 1"));
         QVERIFY(!rig.window.isWindowModified());
 
+        // What is typed is not completed to another profile's name.
+        rig.window.show();
+        QApplication::setActiveWindow(&rig.window);
+        edit->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("Fac"));
+        QCOMPARE(edit->text(), QStringLiteral("Fac"));
+        QCOMPARE(profileDisplayName(rig.wheelBase->profiles[1]), QStringLiteral("Fac"));
+
         // Sixteen bytes fit; the seventeenth cannot be typed, nor a
         // two-byte character after fifteen.
         edit->selectAll();
