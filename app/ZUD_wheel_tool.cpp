@@ -152,31 +152,8 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         usbManager.getDevice(selectedDevice->getId()) == selectedDevice)
         return;
 
-    // The user chose another device while the profiles have unsaved edits.
-    if (selectedWheelBase && index >= 0 && !deviceLeaving && unsavedChanges->isModified()) {
-        QComboBox *list = ui->comboBox_UsbDevice;
-        const QString chosen = list->itemData(index, Qt::UserRole).toString();
-        const auto restoreSelection = [this, list] {
-            const QSignalBlocker blocker(list);
-            if (selectedDevice)
-                list->setCurrentIndex(list->findData(selectedDevice->getId()));
-        };
-        restoreSelection();
-        const bool proceed = mayDropProfileEdits([this, list, chosen] {
-            const int at = list->findData(chosen);
-            if (at >= 0)
-                list->setCurrentIndex(at);
-        });
-        // The question ran an event loop: devices may have come and gone.
-        const int at = list->findData(chosen);
-        if (proceed && at >= 0) {
-            const QSignalBlocker blocker(list);
-            list->setCurrentIndex(at);
-        }
-        if (!proceed || at < 0 || !selectedWheelBase)
-            return;
-        index = at;
-    }
+    if (!mayLeaveProfileEdits(index))
+        return;
 
     if (selectedDevice) {
         setUiEnabled(false);
@@ -252,6 +229,34 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         // A device in bootloader mode is there to be updated: ask for the file.
         on_pushButton_UpdateFirmware_clicked();
     }
+}
+
+bool ZUD_wheel_tool::mayLeaveProfileEdits(int &index)
+{
+    // Only a choice of the user's asks: not the removal of a device that
+    // left, nor the destructor's deselection.
+    if (!selectedWheelBase || index < 0 || deviceLeaving || !unsavedChanges->isModified())
+        return true;
+    // The combo box shows the wheel base again while the question is open.
+    QComboBox *list = ui->comboBox_UsbDevice;
+    const QString chosen = list->itemData(index, Qt::UserRole).toString();
+    {
+        const QSignalBlocker blocker(list);
+        list->setCurrentIndex(list->findData(selectedDevice->getId()));
+    }
+    const bool proceed = mayDropProfileEdits([list, chosen] {
+        const int at = list->findData(chosen);
+        if (at >= 0)
+            list->setCurrentIndex(at);
+    });
+    // The question ran an event loop: devices may have come and gone.
+    const int at = list->findData(chosen);
+    if (!proceed || at < 0 || !selectedWheelBase)
+        return false;
+    const QSignalBlocker blocker(list);
+    list->setCurrentIndex(at);
+    index = at;
+    return true;
 }
 
 void ZUD_wheel_tool::setUiEnabled(bool isEnabled)

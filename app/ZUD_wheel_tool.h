@@ -104,6 +104,9 @@ private:
     // to drop them: true to go on now; false when the user cancelled, or
     // chose to save first (retry then runs once the save is verified).
     bool mayDropProfileEdits(std::function<void()> retry);
+    // The same before the user's choice of another device in the device
+    // list (index, which may move while the question is open).
+    bool mayLeaveProfileEdits(int &index);
     // "Save Settings": a backup of the loaded table, then the verified save;
     // then runs once the device holds what was sent.
     void saveProfiles(std::function<void()> then);
