@@ -329,17 +329,36 @@ private slots:
             QTRY_VERIFY(rig.emulator->commandCount() > 0);
     }
 
-    // Save first: the operation follows once the save is verified.
-    void saveFirstThenClose()
+    void saveFirst_data()
     {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("close") << "close";
+        QTest::newRow("another device") << "device";
+    }
+
+    // Save first: the operation follows once the save is verified.
+    void saveFirst()
+    {
+        QFETCH(QString, path);
         Rig rig;
         RIG_READY(rig);
+        auto pedals = plugPedals();
+        discover(rig.window);
+        QComboBox *devices = child<QComboBox>(rig.window, "comboBox_UsbDevice");
+        QTRY_COMPARE(devices->count(), 2);
         rig.window.show();
         rig.edit();
         DialogAnswerer answers;
         answers.buttons = {QMessageBox::Save};
-        QVERIFY(!rig.window.close());
-        QTRY_VERIFY(!rig.window.isVisible());
+        if (path == "close") {
+            QVERIFY(!rig.window.close());
+            QTRY_VERIFY(!rig.window.isVisible());
+        } else {
+            devices->setCurrentIndex(1);
+            QCOMPARE(devices->currentIndex(), 0); // until the save is verified
+            QTRY_COMPARE(devices->currentIndex(), 1);
+        }
+        QCOMPARE(answers.boxes().size(), 1);
         QCOMPARE(rig.emulator->profile(1).maxForce.get(), 99);
         QCOMPARE(backups().first().reason, QStringLiteral("save"));
     }
