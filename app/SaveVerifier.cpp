@@ -1,5 +1,6 @@
 #include "app/SaveVerifier.h"
 
+#include "app/NonBlockingBox.h"
 #include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 
@@ -153,15 +154,13 @@ void SaveVerifier::loadEnded(UsbDeviceZudWheelBase *wheelBase)
     QStringList shown = differences.mid(0, differencesShown);
     if (differences.size() > differencesShown)
         shown << tr("… and %1 more (see the details).").arg(differences.size() - differencesShown);
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Save not verified"),
-                                tr("%1 holds something else than was saved:").arg(deviceName) +
-                                    QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')),
-                                QMessageBox::Ok, window);
+    // Called from the device's signal: the box must not block.
+    QMessageBox *box =
+        openMessageBox(window, QMessageBox::Warning, tr("Save not verified"),
+                       tr("%1 holds something else than was saved:").arg(deviceName) +
+                           QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')));
     box->setInformativeText(tr("The editor keeps the profiles you saved, marked as unsaved: save "
                                "again, or reload to edit what the device holds."));
     if (differences.size() > differencesShown)
         box->setDetailedText(differences.join(QLatin1Char('\n')));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // Called from the device's signal: the box must not block.
-    box->open();
 }

@@ -1,5 +1,6 @@
 #include "app/ZUD_wheel_tool.h"
 
+#include "app/NonBlockingBox.h"
 #include "app/ProfileFilesController.h"
 #include "app/ProfileNameEditing.h"
 #include "app/SaveVerifier.h"
@@ -12,8 +13,8 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QMessageBox>
 #include <QMetaType>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -67,7 +68,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     connect(
         &usbManager, &UsbManager::onDevicePermissionDenied, this,
         [this](const QString &, const QString &message) {
-            QMessageBox::warning(this, tr("No access to the device"), message);
+            openMessageBox(this, QMessageBox::Warning, tr("No access to the device"), message);
         },
         Qt::QueuedConnection);
     usbManager.start(false);
@@ -156,7 +157,6 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         return;
 
     if (selectedDevice) {
-        setUiEnabled(false);
         if (selectedWheelBase) {
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onJoystickUpdate);
@@ -185,6 +185,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
             selectedBootloader = nullptr;
             resetProgressDialog();
         }
+        // With the kind pointers cleared: the bootloader button's text
+        // follows the selection even when nothing is selected next.
+        setUiEnabled(false);
     }
 
     if (index == -1) {
@@ -226,8 +229,19 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                 &ZUD_wheel_tool::onFirmwareUpdateFailed);
         setUiEnabled(true);
-        // A device in bootloader mode is there to be updated: ask for the file.
-        on_pushButton_UpdateFirmware_clicked();
+        // A device in bootloader mode is there to be updated: ask for the
+        // file. The chooser waits for its answer, so it opens once the call
+        // that selected the device (a discovery pass, a departure) has
+        // returned to the event loop, and only if the bootloader is still
+        // the one selected.
+        const QPointer<UsbDeviceZudBootloader> chosen(bootloader);
+        QMetaObject::invokeMethod(
+            this,
+            [this, chosen] {
+                if (chosen && chosen == selectedBootloader)
+                    on_pushButton_UpdateFirmware_clicked();
+            },
+            Qt::QueuedConnection);
     }
 }
 
