@@ -689,8 +689,10 @@ private:
                     figures.loads, figures.loadFailures, figures.saves, figures.firmwareUpdates,
                     figures.firmwareFailures, figures.corruptions, figures.stuck);
         // The soak asks for one load per reload, one when it first chooses
-        // the wheel base and one each time the wheel base is back.
-        const int unaskedLoads = figures.rigLoadsSeen - figures.loads - 1 - figures.firmwareUpdates;
+        // the wheel base and one each time the wheel base is back; the
+        // window reads the table back after every save.
+        const int unaskedLoads =
+            figures.rigLoadsSeen - figures.loads - 1 - figures.firmwareUpdates - figures.saves;
         std::printf("device list: current index moved while the same device stayed current %d "
                     "time(s); settings loads of the rig's wheel base %d, not asked for %d\n",
                     figures.sameDeviceReselections, figures.rigLoadsSeen, unaskedLoads);
