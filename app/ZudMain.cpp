@@ -30,6 +30,8 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
         return probe();
 
     QApplication application(argc, argv);
+    // Names the data folder that profile backups go to.
+    QApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));
     auto *window = new ZUD_wheel_tool();
     window->show();
     if (onShown)

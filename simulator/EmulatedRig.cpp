@@ -59,6 +59,7 @@ void EmulatedRig::plugWheelBase(const std::vector<ZudUsbWheelBaseProfile> &profi
     config.updateKind = options_.updateKind;
     config.debugReplyEvery = options_.debugReplyEvery;
     config.factoryProfileCount = options_.factoryProfileCount;
+    config.device.serialNumber = options_.wheelBaseSerial;
     config.onEnterBootloader = [this] { wheelBaseToBootloader(); };
     auto wheel = WheelBaseEmulator::plug(config);
     if (!profiles.empty())

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace emu {
@@ -24,6 +25,8 @@ public:
         // A debug reply after every n-th streamed wheel base report; 0: none.
         int debugReplyEvery = 0;
         int factoryProfileCount = 3;
+        // The wheel base's HID serial number, kept across its bootloader.
+        std::wstring wheelBaseSerial = L"ZWB-0001";
     };
 
     explicit EmulatedRig(Options options);
