@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usb/DevicePermissions.h"
+#include "usb/ThreadHandOver.h"
 #include "usb/UsbDevice.h"
 #include "usb/ZudUsbReport.h"
 
@@ -62,6 +63,9 @@ private slots:
     void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                       uint64_t readTimeMicros);
 
+protected:
+    bool event(QEvent *event) override;
+
 signals:
     // A supported device is present but this user may not open it; message
     // says how to grant access. Emitted once per device path while it stays.
@@ -91,4 +95,6 @@ private:
     std::condition_variable idleWake;
     bool idleWakeRequested = false;
     void wakeIdleReader();
+    // The reader's queued calls to this object (reports read, devices lost).
+    QueuedHandOver readerCalls;
 };
