@@ -3,6 +3,7 @@
 // reset and centring. The profile table lives in the wheel base object; the
 // editor reads and writes it in place and sends nothing until "Save
 // Settings" (or "Center").
+#include "app/NonBlockingBox.h"
 #include "app/SettingsMapping.h"
 #include "app/ZUD_wheel_tool.h"
 
@@ -53,7 +54,8 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
 
 void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
 {
-    QMessageBox::warning(this, device->getProductString(), message, QMessageBox::Ok);
+    // Called by the device: the box must not wait (ZUD_wheel_tool.h).
+    openMessageBox(this, QMessageBox::Warning, device->getProductString(), message);
 }
 
 void ZUD_wheel_tool::on_comboBox_ProfileName_activated(int index)
