@@ -3,22 +3,26 @@
 #
 #   cmake -DNM=nm -DLIBRARIES="a.a|b.a" -DROUTED="..." -DDIRECT="..."
 #         -DREAD_LAYER="..." -DWIN32_REDIRECT=usb/HidApiRedirectWin32.h
-#         -DVIRTUAL_BUS=simulator/VirtualHidBus.cpp -P CheckHidRouting.cmake
+#         -DVIRTUAL_BUS=simulator/VirtualHidBus.cpp -DHIDRAW="x.o|y.o"
+#         -P CheckHidRouting.cmake
 #
 # Fails, naming the function, when
 # - a library has an undefined hid_* symbol in none of the three lists,
+# - the hidraw transport's objects do not define __wrap_ for every routed
+#   function (the link wraps exactly the routed ones),
 # - the Windows redirect header does not rename exactly the routed functions,
 # - the virtual bus's definition of a routed function does not go through
 #   the read layer, or that of a direct function does.
 
 cmake_minimum_required(VERSION 3.16)
 
-foreach(var NM LIBRARIES ROUTED DIRECT READ_LAYER WIN32_REDIRECT VIRTUAL_BUS)
+foreach(var NM LIBRARIES ROUTED DIRECT READ_LAYER WIN32_REDIRECT VIRTUAL_BUS HIDRAW)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "CheckHidRouting: ${var} is not set")
   endif()
 endforeach()
 string(REPLACE "|" ";" LIBRARIES "${LIBRARIES}")
+string(REPLACE "|" ";" HIDRAW "${HIDRAW}")
 separate_arguments(ROUTED)
 separate_arguments(DIRECT)
 separate_arguments(READ_LAYER)
@@ -51,7 +55,20 @@ foreach(lib IN LISTS LIBRARIES)
   endforeach()
 endforeach()
 
-# 2. Windows renames the routed functions with macros.
+# 2. The hidraw link wraps the routed functions.
+execute_process(COMMAND ${NM} --defined-only --format=posix ${HIDRAW}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on the hidraw transport: ${err}")
+endif()
+foreach(fn IN LISTS ROUTED)
+  if(NOT symbols MATCHES "(^|\n)__wrap_${fn} T")
+    message(SEND_ERROR "the hidraw transport does not define __wrap_${fn}")
+    set(failed ON)
+  endif()
+endforeach()
+
+# 3. Windows renames the routed functions with macros.
 file(STRINGS ${WIN32_REDIRECT} defines REGEX "^#define hid_[a-z_]+ zud_hid_[a-z_]+$")
 set(renamed "")
 foreach(line IN LISTS defines)
@@ -77,7 +94,7 @@ foreach(fn IN LISTS renamed)
   endif()
 endforeach()
 
-# 3. The virtual bus defines the hidapi functions itself: a definition routes
+# 4. The virtual bus defines the hidapi functions itself: a definition routes
 # through the read layer when its body opens, closes or reads through it.
 file(STRINGS ${VIRTUAL_BUS} lines)
 set(current "")
