@@ -25,6 +25,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
 {
     registerWindowResources();
     ui->setupUi(this);
+    setUpGuidance();
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
@@ -68,8 +69,11 @@ void ZUD_wheel_tool::setMillisClock(std::function<uint32_t()> clock)
 void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
 {
     // The first item becomes current, and its index change selects the device.
+    // The list's placeholder keeps the toolkit from doing that by itself.
     QComboBox *list = ui->comboBox_UsbDevice;
     list->insertItem(list->count(), device->getProductString(), device->getId());
+    if (list->count() == 1 && list->currentIndex() < 0)
+        list->setCurrentIndex(0);
 }
 
 void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
@@ -111,6 +115,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                        &ZUD_wheel_tool::onSettingsLoaded);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                        &ZUD_wheel_tool::onSettingsLoadFailed);
+            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this,
+                       &ZUD_wheel_tool::onSettingsSaved);
+            settingsLoadRequested = false;
             selectedWheelBase = nullptr;
         } else if (selectedPedals) {
             disconnect(selectedPedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
@@ -148,8 +155,11 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onSettingsLoaded);
         connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                 &ZUD_wheel_tool::onSettingsLoadFailed);
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this,
+                &ZUD_wheel_tool::onSettingsSaved);
         // The wheel controls stay disabled until the settings have arrived.
         setUiEnabled(false);
+        settingsLoadRequested = true;
         wheelBase->loadSettings();
     } else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(selectedDevice)) {
         selectedPedals = pedals;
@@ -222,6 +232,8 @@ void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
           ui->label_GenSmooth, ui->label_Damping, ui->label_Friction, ui->label_Inertia,
           ui->label_Spring})
         label->setText(QString());
+
+    showSelectionGuidance(pedals);
 }
 
 void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()

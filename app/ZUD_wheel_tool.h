@@ -28,7 +28,9 @@ class ZUD_wheel_tool;
 // The class is spread over several files by feature: this header and
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
-// ZUD_wheel_tool_logging.cpp and ZUD_wheel_tool_firmware.cpp.
+// ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
+// ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
+// itself: the no-device hint, captions, status bar, shortcuts).
 class ZUD_wheel_tool : public QMainWindow {
     Q_OBJECT
 
@@ -65,6 +67,7 @@ private slots:
     void drawPedals(uint16_t x, uint16_t y, uint16_t z);
     void onSettingsLoaded(UsbDevice *device);
     void onSettingsLoadFailed(UsbDevice *device, QString message);
+    void onSettingsSaved(UsbDevice *device);
     void on_pushButton_CenterRim_clicked();
     void on_horiSlider_Force_valueChanged(int value);
     void on_horiSlider_Damping_valueChanged(int value);
@@ -92,6 +95,14 @@ private slots:
     void on_pushButton_Logging_clicked();
 
 private:
+    // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
+    void setUpGuidance();
+    // The guidance's part of the enable state, after setUiEnabled's own.
+    void showSelectionGuidance(bool pedals);
+    // "Start Logging" acts while a wheel base or pedals are selected, and
+    // "Stop Logging" whenever a log is open.
+    void refreshLoggingButton();
+
     Ui::ZUD_wheel_tool *ui;
     // The firmware update progress dialog while one is shown, else null.
     QProgressDialog *progressDialog;
@@ -112,6 +123,13 @@ private:
     float latchedTorqueIn;
     QFile logFile;
     uint16_t logKind;
+    // Data rows written to the open log, for the status bar at its end.
+    qint64 logRows = 0;
+    // Whether the window asked the selected wheel base for its settings and
+    // waits for them: only then is their arrival a result worth reporting
+    // (the device also announces its table after a profile was added,
+    // removed or centred).
+    bool settingsLoadRequested = false;
 
     std::function<uint32_t()> millisClock;
     // The unrotated rim picture; every redraw starts from it.

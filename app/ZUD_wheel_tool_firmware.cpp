@@ -1,6 +1,7 @@
 // The firmware update flow: the file choice, the progress dialog and the
 // closing messages. The bootloader device runs the chunk exchange; the window
 // only hands it the image and follows its signals.
+#include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/UsbDeviceZudBootloader.h"
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QStatusBar>
 
 void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
 {
@@ -75,6 +77,8 @@ void ZUD_wheel_tool::onFirmwareUpdateProgress(int currentChunk)
 
 void ZUD_wheel_tool::onFirmwareUpdateCompleted(UsbDevice *)
 {
+    if (progressDialog)
+        statusBar()->showMessage(StatusMessages::firmwareUpdated(), StatusMessages::timeoutMs);
     if (progressDialog)
         QMessageBox::information(this, tr("Firmware update"), tr("Update completed successfully!"),
                                  QMessageBox::Ok);

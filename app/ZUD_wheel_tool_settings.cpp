@@ -4,6 +4,7 @@
 // editor reads and writes it in place and sends nothing until "Save
 // Settings" (or "Center").
 #include "app/SettingsMapping.h"
+#include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/UsbDeviceZudBootloader.h"
@@ -11,6 +12,7 @@
 #include "ui_ZUD_wheel_tool.h"
 
 #include <QMessageBox>
+#include <QStatusBar>
 
 namespace {
 
@@ -49,11 +51,31 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
     lastAxisValue.reset();
     list->setCurrentIndex(wheelBase->currentProfile);
     on_comboBox_ProfileName_activated(wheelBase->currentProfile);
+
+    if (settingsLoadRequested) {
+        settingsLoadRequested = false;
+        statusBar()->showMessage(
+            StatusMessages::settingsLoaded(wheelBase->getProductString(), count),
+            StatusMessages::timeoutMs);
+    }
 }
 
 void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
 {
+    settingsLoadRequested = false;
     QMessageBox::warning(this, device->getProductString(), message, QMessageBox::Ok);
+}
+
+void ZUD_wheel_tool::onSettingsSaved(UsbDevice *device)
+{
+    if (!selectedWheelBase || device != selectedWheelBase)
+        return;
+    const int count = selectedWheelBase->profileCount < maxProfiles
+                          ? selectedWheelBase->profileCount
+                          : maxProfiles;
+    statusBar()->showMessage(
+        StatusMessages::settingsSaved(selectedWheelBase->getProductString(), count),
+        StatusMessages::timeoutMs);
 }
 
 void ZUD_wheel_tool::on_comboBox_ProfileName_activated(int index)
@@ -211,8 +233,10 @@ void ZUD_wheel_tool::on_pushButton_SaveConfig_clicked()
 void ZUD_wheel_tool::on_pushButton_LoadConfig_clicked()
 {
     setUiEnabled(false);
-    if (selectedWheelBase)
+    if (selectedWheelBase) {
+        settingsLoadRequested = true;
         selectedWheelBase->loadSettings();
+    }
 }
 
 void ZUD_wheel_tool::on_pushButton_SetDefaultConfig_clicked()

@@ -1,0 +1,24 @@
+// What the window shows while no supported device is attached: a placeholder
+// in the device list and a short hint under it that says what to do.
+#pragma once
+
+#include <QLabel>
+
+class QComboBox;
+
+class NoDeviceHint : public QLabel {
+    Q_OBJECT
+
+public:
+    // Gives the device list its placeholder and follows the list's items:
+    // the hint is shown exactly while the list is empty.
+    NoDeviceHint(QComboBox *deviceList, QWidget *parent);
+
+    static QString placeholderText();
+    static QString hintText();
+
+private:
+    void follow();
+
+    QComboBox *deviceList;
+};

@@ -1,0 +1,79 @@
+// What the window adds to its form so that it explains itself: the hint
+// while no device is attached, the pedal bars' captions, the status bar for
+// results, the keyboard shortcuts and the tab order, and which controls are
+// offered for the selected kind of device.
+#include "app/LiveViewMath.h"
+#include "app/NoDeviceHint.h"
+#include "app/ZUD_wheel_tool.h"
+
+#include "ui_ZUD_wheel_tool.h"
+
+#include <QKeySequence>
+#include <QStatusBar>
+
+void ZUD_wheel_tool::setUpGuidance()
+{
+    // Under the device list, shown while the list is empty.
+    ui->verticalLayout_3->insertWidget(1, new NoDeviceHint(ui->comboBox_UsbDevice, this));
+
+    // Results that need no answer go to the status bar.
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+
+    // Each pedal bar says which axis it is and how far it is pressed.
+    const struct {
+        QProgressBar *bar;
+        QLabel *caption;
+        const char *axis;
+    } pedals[] = {{ui->pedalX, ui->label_PedalX, "X"},
+                  {ui->pedalY, ui->label_PedalY, "Y"},
+                  {ui->pedalZ, ui->label_PedalZ, "Z"}};
+    for (const auto &pedal : pedals) {
+        QLabel *caption = pedal.caption;
+        const QString axis = QLatin1String(pedal.axis);
+        caption->setText(pedalBarText(axis, pedal.bar->value()));
+        connect(pedal.bar, &QProgressBar::valueChanged, caption,
+                [caption, axis](int percent) { caption->setText(pedalBarText(axis, percent)); });
+    }
+
+    // A button's shortcut acts only while the button is enabled and shown.
+    ui->pushButton_SaveConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    ui->pushButton_SaveConfig->setToolTip(tr("Write all profiles to the wheel base (Ctrl+S)"));
+    ui->pushButton_LoadConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    ui->pushButton_LoadConfig->setToolTip(tr("Read the profiles from the wheel base again, "
+                                             "dropping unsaved edits (Ctrl+R)"));
+}
+
+void ZUD_wheel_tool::showSelectionGuidance(bool pedals)
+{
+    // Enter or leave the bootloader: there is something to send it to only
+    // while a device of a known kind is selected.
+    ui->pushButton_EnterExitBootloader->setEnabled(selectedWheelBase || selectedPedals ||
+                                                   selectedBootloader);
+    refreshLoggingButton();
+
+    ui->label_PedalX->setVisible(pedals);
+    ui->label_PedalY->setVisible(pedals);
+    ui->label_PedalZ->setVisible(pedals);
+
+    // Pedals have no force feedback and no encoder: those pages and the
+    // force row say nothing about them. The debug page stays, for logging.
+    QTabWidget *tabs = ui->tabWidget;
+    tabs->setTabEnabled(tabs->indexOf(ui->tabWidgetPageFfb), !pedals);
+    tabs->setTabEnabled(tabs->indexOf(ui->tabWidgetPageEncoder), !pedals);
+    if (pedals && (tabs->currentWidget() == ui->tabWidgetPageFfb ||
+                   tabs->currentWidget() == ui->tabWidgetPageEncoder))
+        tabs->setCurrentWidget(ui->tabWidgetPageDebug);
+    for (QWidget *widget :
+         {static_cast<QWidget *>(ui->label_2), static_cast<QWidget *>(ui->horiSlider_Force),
+          static_cast<QWidget *>(ui->label_Force)})
+        widget->setVisible(!pedals);
+
+    // Emptied with the decimal fault words they stand beside.
+    ui->label_debugCurrentFaultsHex->clear();
+    ui->label_debugClearedFaultsHex->clear();
+}
+
+void ZUD_wheel_tool::refreshLoggingButton()
+{
+    ui->pushButton_Logging->setEnabled(selectedWheelBase || selectedPedals || logFile.isOpen());
+}
