@@ -2,6 +2,9 @@
 
 #include <QAbstractItemModel>
 #include <QComboBox>
+#include <QEvent>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 NoDeviceHint::NoDeviceHint(QComboBox *deviceList, QWidget *parent)
     : QLabel(parent), deviceList(deviceList)
@@ -13,6 +16,7 @@ NoDeviceHint::NoDeviceHint(QComboBox *deviceList, QWidget *parent)
     // with a placeholder does not make its first item current by itself,
     // the window does that when the first device arrives.
     deviceList->setPlaceholderText(placeholderText());
+    deviceList->installEventFilter(this);
 
     QAbstractItemModel *model = deviceList->model();
     connect(model, &QAbstractItemModel::rowsInserted, this, &NoDeviceHint::follow);
@@ -36,6 +40,38 @@ QString NoDeviceHint::hintText()
                "device it cannot open, it shows the command that installs the rule.");
 #endif
     return text;
+}
+
+bool NoDeviceHint::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != deviceList || event->type() != QEvent::Paint || deviceList->isEditable() ||
+        deviceList->currentIndex() >= 0 || deviceList->placeholderText().isEmpty())
+        return QLabel::eventFilter(watched, event);
+    // The list's own look, with the placeholder as its text in the
+    // palette's colour for placeholders.
+    QStylePainter painter(deviceList);
+    QStyleOptionComboBox option;
+    option.initFrom(deviceList);
+    option.editable = false;
+    option.frame = deviceList->hasFrame();
+    option.subControls = QStyle::SC_All;
+    option.iconSize = deviceList->iconSize();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    const QRect field =
+        deviceList->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, deviceList)
+            .adjusted(1, 0, -1, 0);
+    const QString text = deviceList->fontMetrics().elidedText(deviceList->placeholderText(),
+                                                              Qt::ElideRight, field.width());
+    // Drawn with its colour as the pen: the style's text drawing leaves
+    // out text asked for in the placeholder role.
+    painter.setPen(
+        option.palette.color(deviceList->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                             QPalette::PlaceholderText));
+    painter.drawText(
+        field, int(QStyle::visualAlignment(option.direction, Qt::AlignLeft | Qt::AlignVCenter)),
+        text);
+    return true;
 }
 
 void NoDeviceHint::follow()

@@ -17,6 +17,11 @@ public:
     static QString placeholderText();
     static QString hintText();
 
+protected:
+    // Paints the device list's placeholder, which this toolkit version
+    // keeps but does not draw.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void follow();
 

@@ -135,6 +135,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
             selectedBootloader = nullptr;
             resetProgressDialog();
         }
+        // setUiEnabled ran while the old device was still chosen; what
+        // needs a device of a known kind is off until the next one is.
+        showSelectionGuidance(false);
     }
 
     if (index == -1) {

@@ -2,17 +2,27 @@
 // plugged in: the rim turns slowly back and forth, the pedals move, and
 // "Enter Bootloader", a firmware update and "Exit Bootloader" work as they
 // do with the real devices. For trying the tool without hardware.
+//
+//     ZUD_wheel_tool_demo [--no-devices]
+//
+// --no-devices leaves the bus empty: the window as a first-time user sees
+// it before plugging anything in.
 #include "app/ZudMain.h"
 #include "simulator/EmulatedRig.h"
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 int main(int argc, char **argv)
 {
-    emu::EmulatedRig rig;
+    emu::EmulatedRig::Options options;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--no-devices") == 0)
+            options.wheelBase = options.pedals = false;
+    emu::EmulatedRig rig(options);
 
     std::atomic<bool> stop{false};
     std::thread motion([&] {
