@@ -6,6 +6,7 @@
 #include "DialogAnswerer.h"
 #include "WindowTestSupport.h"
 
+#include "app/TransferEstimate.h"
 #include "simulator/BootloaderEmulator.h"
 #include "simulator/WheelBaseEmulator.h"
 
@@ -100,6 +101,8 @@ private slots:
     void shortcuts_data();
     void shortcuts();
     void tabOrderFollowsTheLayout();
+    void firmwareProgressText_data();
+    void firmwareProgressText();
 };
 
 void WindowGuidanceTest::hintWhileNoDevice_data()
@@ -395,6 +398,32 @@ void WindowGuidanceTest::tabOrderFollowsTheLayout()
         if (reachable(w))
             byTab << w->objectName();
     QCOMPARE(byTab, byLayout);
+}
+
+void WindowGuidanceTest::firmwareProgressText_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<QString>("format");
+    const QString count = QStringLiteral("%v of %m chunks");
+    QTest::newRow("before the first chunk") << 0 << 100 << qint64(500) << count;
+    QTest::newRow("no time passed") << 5 << 100 << qint64(0) << count;
+    QTest::newRow("slow, a decimal")
+        << 1 << 11 << qint64(400) << count + ", 2.5 chunks/s, 0:04 left";
+    QTest::newRow("fast, seconds up")
+        << 500 << 2048 << qint64(1000) << count + ", 500 chunks/s, 0:04 left";
+    QTest::newRow("hours") << 1 << 8000 << qint64(1000) << count + ", 1.0 chunks/s, 2:13:19 left";
+    QTest::newRow("done") << 10 << 10 << qint64(2000) << count + ", 5.0 chunks/s, 0:00 left";
+}
+
+void WindowGuidanceTest::firmwareProgressText()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(QString, format);
+    QCOMPARE(firmwareProgressFormat(done, total, elapsedMs), format);
 }
 
 ZUD_WINDOW_TEST_MAIN(WindowGuidanceTest)
