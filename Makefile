@@ -8,31 +8,65 @@ CMAKE_FLAGS ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-# Debian packages the build, the tests and the benchmarks need.
-PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
-           clang-format desktop-file-utils appstream \
-           g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(KERNEL_PACKAGES)
-# The virtual machine of the kernel HID tests: Debian's kernel image (it has
-# uhid as a module), a static busybox for its initramfs, and qemu.
-KERNEL_PACKAGES = linux-image-amd64 busybox-static qemu-system-x86
+# Debian packages, one list per purpose; each target installs the lists it
+# needs and nothing else (`make print-packages` shows them).
+# Building and running the tool: compiler, CMake, Qt 5 and hidapi.
+BUILD_PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
+# `make deb`: dpkg-shlibdeps (dpkg-dev) and file, which CPack runs on the
+# binaries to find their library dependencies.
+DEB_PACKAGES = dpkg-dev file
+# `make format`, `make format-check`.
+FORMAT_PACKAGES = clang-format
+# The virtual machine of the kernel HID tests: qemu. Its kernel and busybox
+# are downloaded and unpacked under the build folder, never installed
+# (kernel/fetch-vm-parts.sh).
+VM_PACKAGES = qemu-system-x86
+# The tests besides the build: the formatting check, the desktop entry and
+# metainfo validators, the MinGW-w64 cross compilers of the Windows layer's
+# check, the kernel HID tests' machine, and the package with its lintian check.
+TEST_PACKAGES = $(FORMAT_PACKAGES) desktop-file-utils appstream \
+                g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(VM_PACKAGES) \
+                $(DEB_PACKAGES) lintian
+
+# $(call apt_install,PACKAGES): installs those of PACKAGES that are missing,
+# as root or through sudo, and leaves the others alone.
+define apt_install
+@missing=""; \
+for p in $(1); do \
+  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+done; \
+if [ -n "$$missing" ]; then \
+  echo "Installing:$$missing"; \
+  SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+  $$SUDO apt-get update -qq && \
+  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=600 $$missing; \
+fi
+endef
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run demo test test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
+.PHONY: all deps test-deps deb-deps print-packages configure build run demo test deb test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
 deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
-	  $$SUDO apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	$(call apt_install,$(BUILD_PACKAGES))
+
+test-deps:
+	$(call apt_install,$(BUILD_PACKAGES) $(TEST_PACKAGES))
+
+deb-deps:
+	$(call apt_install,$(BUILD_PACKAGES) $(DEB_PACKAGES))
+
+print-packages:
+	@echo "build, run, demo, install, bench, soak: $(BUILD_PACKAGES)"
+	@echo "test, test-asan, test-tsan: $(BUILD_PACKAGES) $(TEST_PACKAGES)"
+	@echo "deb: $(BUILD_PACKAGES) $(DEB_PACKAGES)"
+	@echo "format, format-check: $(FORMAT_PACKAGES)"
+	@echo "test-kernel, bench-kernel: $(BUILD_PACKAGES) $(VM_PACKAGES)"
+	@echo "screenshot: $(BUILD_PACKAGES) $(SCREENSHOT_PACKAGES)"
+	@echo "fuzz, fuzz-run: $(BUILD_PACKAGES) $(FUZZ_PACKAGES)"
 
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -46,22 +80,32 @@ run: build
 demo: build
 	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool_demo
 
-test: build format-check
+# The test packages come first: configuring finds the validators and lintian.
+test: test-deps
+	@$(MAKE) --no-print-directory build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# build/zud-wheel-tool_VERSION_ARCH.deb: what `make install PREFIX=/usr`
+# installs, with dependencies from dpkg-shlibdeps (dist/DebPackage.cmake).
+# `make test` makes it too and checks its files and lintian's verdict.
+# Install it with: sudo apt install ./build/zud-wheel-tool_*.deb
+deb: deb-deps build
+	cd $(BUILD) && cpack -G DEB
 
 # The tests against kernel HID devices alone, in a virtual machine (make test
 # runs them too, as the CTest test kernel_vm).
 test-kernel: build
+	$(call apt_install,$(VM_PACKAGES))
 	kernel/run-vm.sh $(BUILD) tests
 
 # The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 # (leak checking on), and under ThreadSanitizer, each in a build of its own.
-test-asan: deps
+test-asan: test-deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=address -DZUD_BUILD_BENCH=OFF
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ctest --output-on-failure -j$(JOBS)
 
-test-tsan: deps
+test-tsan: test-deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZUD_SANITIZE=thread -DZUD_BUILD_BENCH=OFF
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && ctest --output-on-failure -j$(JOBS)
@@ -81,11 +125,9 @@ install: build
 # each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
 FUZZ_SECONDS ?= 600
 FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader fuzz_window
+FUZZ_PACKAGES = clang libclang-rt-14-dev
 fuzz: deps
-	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q "install ok installed" && \
-	 dpkg-query -W -f='$${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
-	 { SUDO=; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; $$SUDO apt-get update -qq && \
-	   DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang libclang-rt-14-dev; }
+	$(call apt_install,$(FUZZ_PACKAGES))
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DZUD_SANITIZE=fuzzer -DZUD_BUILD_TESTS=OFF -DZUD_BUILD_BENCH=OFF
 	cmake --build build-fuzz -j$(JOBS) --target $(FUZZ_TARGETS)
@@ -121,7 +163,7 @@ SCREENSHOT_PACKAGES = xvfb xauth
 SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
 
 screenshot: build
-	@$(MAKE) --no-print-directory deps PACKAGES="$(SCREENSHOT_PACKAGES)"
+	$(call apt_install,$(SCREENSHOT_PACKAGES))
 	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
 	for shot in "screenshot.png 3000" "debug-page.png 3000 --debug-page" \
@@ -141,6 +183,7 @@ rim: configure
 # Three uhid devices streaming 1000 reports/s each, read on hidraw and on the
 # virtual bus, inside the virtual machine.
 bench-kernel: build
+	$(call apt_install,$(VM_PACKAGES))
 	kernel/run-vm.sh $(BUILD) bench
 
 # Soak: the main window (offscreen) against three emulated devices at 1000
@@ -166,9 +209,11 @@ soak-leaks: deps
 	  nice ./build-asan/bench/soak && echo "LeakSanitizer: no leaks"
 
 format:
+	$(call apt_install,$(FORMAT_PACKAGES))
 	clang-format -i $(SOURCES)
 
-format-check: deps
+format-check:
+	$(call apt_install,$(FORMAT_PACKAGES))
 	clang-format --dry-run -Werror $(SOURCES)
 
 clean:

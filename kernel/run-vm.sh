@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs programs of the build inside a small virtual machine whose kernel has
-# uhid, so that they meet real kernel HID devices. The machine is the Debian
-# kernel image from /boot booted by qemu under software emulation (no KVM
-# needed) with an initramfs made here from busybox, the kernel's HID
-# modules, the programs, the shared libraries they load and Qt's offscreen
-# platform plugin. Everything is written under BUILD/kernel-vm; nothing else
-# on this machine is touched. The machine reports over its serial console
+# uhid, so that they meet real kernel HID devices. The machine is Debian's
+# kernel image booted by qemu under software emulation (no KVM needed) with
+# an initramfs made here from busybox, the kernel's HID modules, the
+# programs, the shared libraries they load and Qt's offscreen platform
+# plugin. The kernel, its modules and the static busybox come from Debian's
+# packages, downloaded and unpacked once into BUILD/kernel-vm-parts (nothing
+# is installed for them); the machine is written under BUILD/kernel-vm.
+# Nothing else on this machine is touched. The machine reports over its serial console
 # and powers itself off; a hard time limit ends it in any case.
 #
 # usage: kernel/run-vm.sh BUILD tests|bench
@@ -16,8 +18,8 @@
 # ZUD_VM_PROGRAMS (the programs to run instead of the mode's).
 # Exit status: 0 when every program passed, 1 when one failed, 2 when the
 # machine could not be built, 3 when it did not finish, 77 when this
-# machine lacks what the virtual machine needs (a kernel image with uhid,
-# qemu, a static busybox): the caller may count that as skipped.
+# machine lacks what the virtual machine needs (qemu, or the kernel image and
+# busybox from Debian's archive): the caller may count that as skipped.
 set -euo pipefail
 
 BUILD=${1:?usage: $0 BUILD tests|bench}
@@ -50,22 +52,21 @@ esac
 # ZUD_VM_PROGRAMS runs other programs of the build instead (one run, by hand).
 PROGRAMS=${ZUD_VM_PROGRAMS:-$PROGRAMS}
 
-# The newest kernel in /boot that has its HID modules installed.
-KVER=""
-for image in $(ls -1 /boot/vmlinuz-* 2>/dev/null | sort -V -r); do
-    version=${image#/boot/vmlinuz-}
-    if ls /lib/modules/"$version"/kernel/drivers/hid/uhid.ko* >/dev/null 2>&1; then
-        KVER=$version
-        break
-    fi
-done
-[ -n "$KVER" ] || cannot_run "no kernel with uhid in /boot and /lib/modules (install linux-image-amd64)"
-KERNEL=/boot/vmlinuz-$KVER
-[ -r "$KERNEL" ] || cannot_run "cannot read $KERNEL"
 command -v qemu-system-x86_64 >/dev/null || cannot_run "qemu-system-x86_64 missing (install qemu-system-x86)"
-BUSYBOX=/bin/busybox
-[ -x "$BUSYBOX" ] && ! ldd "$BUSYBOX" >/dev/null 2>&1 ||
-    cannot_run "a static busybox is needed (install busybox-static)"
+
+# Debian's kernel image, its HID modules and a static busybox, downloaded
+# and unpacked under the build folder once (kernel/fetch-vm-parts.sh):
+# nothing is installed on this machine for them.
+PARTS=$BUILD/kernel-vm-parts
+status=0
+"$(dirname "$0")/fetch-vm-parts.sh" "$PARTS" || status=$?
+[ $status -eq 77 ] && exit 77
+[ $status -eq 0 ] || fail "cannot prepare the kernel and busybox under $PARTS"
+KERNEL=$(ls -1 "$PARTS"/boot/vmlinuz-* | head -n1)
+KVER=${KERNEL##*/vmlinuz-}
+MODULES=$PARTS/lib/modules/$KVER/kernel/drivers/hid
+BUSYBOX=$PARTS/bin/busybox
+[ -x "$BUSYBOX" ] && ! ldd "$BUSYBOX" >/dev/null 2>&1 || fail "$BUSYBOX is not a static program"
 
 rm -rf "$OUT"
 ROOT=$OUT/root
@@ -76,7 +77,7 @@ ln -s busybox "$ROOT/bin/sh"
 
 # hid.ko carries hidraw; hid-generic binds the devices; uhid creates them.
 for module in hid hid-generic uhid; do
-    source=$(ls /lib/modules/"$KVER"/kernel/drivers/hid/"$module".ko* | head -n1)
+    source=$(ls "$MODULES/$module".ko* | head -n1)
     case "$source" in
     *.ko) cp "$source" "$ROOT/lib/modules/$module.ko" ;;
     *.ko.xz) xz -dc "$source" >"$ROOT/lib/modules/$module.ko" ;;
