@@ -2,9 +2,20 @@
 
 #include <QAbstractItemModel>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+
+namespace {
+
+// The window's texts share its translation context.
+QString trWindow(const char *text)
+{
+    return QCoreApplication::translate("ZUD_wheel_tool", text);
+}
+
+} // namespace
 
 NoDeviceHint::NoDeviceHint(QComboBox *deviceList, QWidget *parent)
     : QLabel(parent), deviceList(deviceList)
@@ -27,17 +38,18 @@ NoDeviceHint::NoDeviceHint(QComboBox *deviceList, QWidget *parent)
 
 QString NoDeviceHint::placeholderText()
 {
-    return tr("No ZUD device connected.");
+    return trWindow("No ZUD device connected.");
 }
 
 QString NoDeviceHint::hintText()
 {
-    QString text = tr("Plug in the ZUD wheel base or pedals: they appear in the list above "
-                      "within a second.");
+    QString text = trWindow("Plug in the ZUD wheel base or pedals: they appear in the list above "
+                            "within a second.");
 #ifdef Q_OS_LINUX
-    text += QLatin1Char(' ') +
-            tr("On Linux the first connection may need the device rule: when the tool finds a "
-               "device it cannot open, it shows the command that installs the rule.");
+    text +=
+        QLatin1Char(' ') +
+        trWindow("On Linux the first connection may need the device rule: when the tool finds a "
+                 "device it cannot open, it shows the command that installs the rule.");
 #endif
     return text;
 }
