@@ -27,6 +27,10 @@ VM_PACKAGES = qemu-system-x86
 TEST_PACKAGES = $(FORMAT_PACKAGES) desktop-file-utils appstream \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(VM_PACKAGES) \
                 $(DEB_PACKAGES) lintian
+# `make test-windows`: the MinGW-w64 cross compilers, hidapi's header and
+# Wine for 64-bit programs. Wine for 32-bit programs (wine32, from the i386
+# architecture) is added by tests/win32/run.sh, only when run as root.
+WINDOWS_PACKAGES = cmake make pkg-config libhidapi-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 
 # $(call apt_install,PACKAGES): installs those of PACKAGES that are missing,
 # as root or through sudo, and leaves the others alone.
@@ -46,7 +50,7 @@ endef
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps test-deps deb-deps print-packages configure build run demo test deb test-kernel test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
+.PHONY: all deps test-deps deb-deps print-packages configure build run demo test deb test-kernel test-windows test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
@@ -65,6 +69,7 @@ print-packages:
 	@echo "deb: $(BUILD_PACKAGES) $(DEB_PACKAGES)"
 	@echo "format, format-check: $(FORMAT_PACKAGES)"
 	@echo "test-kernel, bench-kernel: $(BUILD_PACKAGES) $(VM_PACKAGES)"
+	@echo "test-windows: $(WINDOWS_PACKAGES), and as root wine32:i386"
 	@echo "screenshot: $(BUILD_PACKAGES) $(SCREENSHOT_PACKAGES)"
 	@echo "fuzz, fuzz-run: $(BUILD_PACKAGES) $(FUZZ_PACKAGES)"
 
@@ -97,6 +102,16 @@ deb: deb-deps build
 test-kernel: build
 	$(call apt_install,$(VM_PACKAGES))
 	kernel/run-vm.sh $(BUILD) tests
+
+# The Windows read layer's tests: cross-compiled with MinGW-w64 and run under
+# Wine, for each of WINDOWS_ARCHS, in build-windows/ (tests/win32/run.sh).
+# The i686 run needs wine32 from the i386 architecture, which the script adds
+# only when run as root, and skips otherwise.
+WINDOWS_ARCHS ?= x86_64 i686
+
+test-windows:
+	$(call apt_install,$(WINDOWS_PACKAGES))
+	JOBS=$(JOBS) tests/win32/run.sh build-windows $(WINDOWS_ARCHS)
 
 # The whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 # (leak checking on), and under ThreadSanitizer, each in a build of its own.

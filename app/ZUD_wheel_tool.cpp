@@ -1,13 +1,14 @@
 #include "app/ZUD_wheel_tool.h"
 
+#include "app/NonBlockingBox.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "ui_ZUD_wheel_tool.h"
 #include "usb/UsbClock.h"
 
-#include <QMessageBox>
 #include <QMetaType>
+#include <QPointer>
 
 // The rim picture lives in this static library; a resource compiled into a
 // static library is registered only when something refers to it.
@@ -37,7 +38,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     connect(
         &usbManager, &UsbManager::onDevicePermissionDenied, this,
         [this](const QString &, const QString &message) {
-            QMessageBox::warning(this, tr("No access to the device"), message);
+            openMessageBox(this, QMessageBox::Warning, tr("No access to the device"), message);
         },
         Qt::QueuedConnection);
     usbManager.start(false);
@@ -105,7 +106,6 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         return;
 
     if (selectedDevice) {
-        setUiEnabled(false);
         if (selectedWheelBase) {
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onJoystickUpdate);
@@ -135,9 +135,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
             selectedBootloader = nullptr;
             resetProgressDialog();
         }
-        // setUiEnabled ran while the old device was still chosen; what
-        // needs a device of a known kind is off until the next one is.
-        showSelectionGuidance(false);
+        // With the kind pointers cleared: the bootloader button's text
+        // follows the selection even when nothing is selected next.
+        setUiEnabled(false);
     }
 
     if (index == -1) {
@@ -180,8 +180,19 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                 &ZUD_wheel_tool::onFirmwareUpdateFailed);
         setUiEnabled(true);
-        // A device in bootloader mode is there to be updated: ask for the file.
-        on_pushButton_UpdateFirmware_clicked();
+        // A device in bootloader mode is there to be updated: ask for the
+        // file. The chooser waits for its answer, so it opens once the call
+        // that selected the device (a discovery pass, a departure) has
+        // returned to the event loop, and only if the bootloader is still
+        // the one selected.
+        const QPointer<UsbDeviceZudBootloader> chosen(bootloader);
+        QMetaObject::invokeMethod(
+            this,
+            [this, chosen] {
+                if (chosen && chosen == selectedBootloader)
+                    on_pushButton_UpdateFirmware_clicked();
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -31,6 +31,16 @@ class ZUD_wheel_tool;
 // ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
 // ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
 // itself: the no-device hint, captions, status bar, shortcuts).
+//
+// Slots that a device or the manager calls (device list, the selected
+// device's signals, and everything they call, the selection change
+// included) never run a nested event loop: no exec(), no static QMessageBox
+// or QFileDialog function, no modal QProgressDialog::setValue, no
+// processEvents. The device that is calling could leave the bus and be
+// deleted in that loop while its own code is still running. Boxes open
+// without waiting (openMessageBox), dialogs that must wait for an answer
+// are opened by a queued call once the device's call has returned, and the
+// progress dialog is shown at once and advanced through its bar.
 class ZUD_wheel_tool : public QMainWindow {
     Q_OBJECT
 
@@ -102,6 +112,9 @@ private:
     // "Start Logging" acts while a wheel base or pedals are selected, and
     // "Stop Logging" whenever a log is open.
     void refreshLoggingButton();
+    // The box that ends a firmware update; the progress dialog closes when
+    // the box is dismissed.
+    void showFirmwareResult(const QString &text);
 
     Ui::ZUD_wheel_tool *ui;
     // The firmware update progress dialog while one is shown, else null.

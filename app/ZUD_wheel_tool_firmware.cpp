@@ -1,6 +1,7 @@
 // The firmware update flow: the file choice, the progress dialog and the
 // closing messages. The bootloader device runs the chunk exchange; the window
 // only hands it the image and follows its signals.
+#include "app/NonBlockingBox.h"
 #include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
 
@@ -10,13 +11,18 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QStatusBar>
 
+// Runs from the button or from the event loop, never inside a device's call:
+// the file dialog and the boxes here wait for their answer.
 void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
 {
     if (!selectedBootloader)
         return;
+    const QPointer<UsbDeviceZudBootloader> chosen(selectedBootloader);
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Open new FW File"), QString(),
                                                           tr("ZUD FW Files (*.fw);;All Files (*)"));
     if (fileName.isEmpty())
@@ -57,41 +63,60 @@ void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
     }
     file.close();
     // The file dialog ran an event loop: the bootloader may have left the
-    // bus meanwhile, which clears the selection.
-    if (selectedBootloader)
+    // bus meanwhile, or another device may have been selected.
+    if (chosen && chosen == selectedBootloader)
         selectedBootloader->updateFirmware(image);
 }
+
+// The bootloader calls the four slots below from inside its transfer: none
+// of them may wait in an event loop (ZUD_wheel_tool.h).
 
 void ZUD_wheel_tool::onFirmwareUpdateStarted(int chunks)
 {
     resetProgressDialog();
     progressDialog = new QProgressDialog(tr("Updating firmware"), QString(), 0, chunks, this);
     progressDialog->setModal(true);
+    // Shown at once instead of after the toolkit's minimum duration; its
+    // value is then set on its bar (below), because the dialog's own
+    // setValue runs processEvents once a modal dialog has been shown.
+    progressDialog->show();
 }
 
 void ZUD_wheel_tool::onFirmwareUpdateProgress(int currentChunk)
 {
-    if (progressDialog)
-        progressDialog->setValue(currentChunk);
+    if (!progressDialog)
+        return;
+    if (auto *bar = progressDialog->findChild<QProgressBar *>())
+        bar->setValue(currentChunk);
+    // What the dialog does by itself at its maximum: reset and hide.
+    if (currentChunk == progressDialog->maximum() && progressDialog->autoReset())
+        progressDialog->reset();
 }
 
 void ZUD_wheel_tool::onFirmwareUpdateCompleted(UsbDevice *)
 {
     if (progressDialog)
         statusBar()->showMessage(StatusMessages::firmwareUpdated(), StatusMessages::timeoutMs);
-    if (progressDialog)
-        QMessageBox::information(this, tr("Firmware update"), tr("Update completed successfully!"),
-                                 QMessageBox::Ok);
-    // The box ran an event loop: a deselection meanwhile has already closed
-    // and released the dialog.
-    resetProgressDialog();
+    showFirmwareResult(tr("Update completed successfully!"));
 }
 
 void ZUD_wheel_tool::onFirmwareUpdateFailed(UsbDevice *, QString errorMessage)
 {
-    if (progressDialog)
-        QMessageBox::information(this, tr("Firmware update"), errorMessage, QMessageBox::Ok);
-    resetProgressDialog();
+    showFirmwareResult(errorMessage);
+}
+
+void ZUD_wheel_tool::showFirmwareResult(const QString &text)
+{
+    // An update this window did not start (no dialog) is not reported.
+    if (!progressDialog)
+        return;
+    // The dialog stays until the box is dismissed; a deselection or a new
+    // update meanwhile has closed it already.
+    const QPointer<QProgressDialog> dialog(progressDialog);
+    openMessageBox(this, QMessageBox::Information, tr("Firmware update"), text, [this, dialog] {
+        if (dialog && dialog == progressDialog)
+            resetProgressDialog();
+    });
 }
 
 void ZUD_wheel_tool::resetProgressDialog()

@@ -3,6 +3,7 @@
 // reset and centring. The profile table lives in the wheel base object; the
 // editor reads and writes it in place and sends nothing until "Save
 // Settings" (or "Center").
+#include "app/NonBlockingBox.h"
 #include "app/SettingsMapping.h"
 #include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
@@ -63,7 +64,8 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
 void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
 {
     settingsLoadRequested = false;
-    QMessageBox::warning(this, device->getProductString(), message, QMessageBox::Ok);
+    // Called by the device: the box must not wait (ZUD_wheel_tool.h).
+    openMessageBox(this, QMessageBox::Warning, device->getProductString(), message);
 }
 
 void ZUD_wheel_tool::onSettingsSaved(UsbDevice *device)

@@ -1,5 +1,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 
+#include <QPointer>
+
 #include <cstring>
 
 namespace {
@@ -135,6 +137,8 @@ QString UsbDeviceZudBootloader::imageSizeProblem(qint64 size)
 
 void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
 {
+    // Each emit below but the last may end this object's life (UsbDevice.h).
+    const QPointer<UsbDeviceZudBootloader> alive(this);
     updateRunning = false;
     const qint64 size = newFirmwareBytes.size();
     const int chunks = int((size + chunkSize - 1) / chunkSize);
@@ -146,7 +150,11 @@ void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
     if (!sizeProblem.isEmpty()) {
         firmwareBytes.clear();
         emit onFirmwareUpdateStarted(chunks);
+        if (!alive)
+            return;
         emit onFirmwareUpdateProgress(0, chunks);
+        if (!alive)
+            return;
         failUpdate(sizeProblem);
         return;
     }
@@ -158,7 +166,11 @@ void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
     const int n = chunkCount();
 
     emit onFirmwareUpdateStarted(n);
+    if (!alive)
+        return;
     emit onFirmwareUpdateProgress(0, n);
+    if (!alive)
+        return;
 
     if (n == 0) {
         write(ZudBootloaderReports::firmwareEnd(0).data, false);
@@ -181,7 +193,11 @@ void UsbDeviceZudBootloader::sendChunk(int index)
                        .arg(n));
         return;
     }
+    // The progress may end this object's life (UsbDevice.h).
+    const QPointer<UsbDeviceZudBootloader> alive(this);
     emit onFirmwareUpdateProgress(index, n);
+    if (!alive)
+        return;
     if (index == n) {
         // Nothing follows the end report: a retry still armed by an answer
         // with a joystick report id would otherwise repeat it for ever.
@@ -203,7 +219,7 @@ void UsbDeviceZudBootloader::failUpdate(const QString &message)
     // An answer whose report id is that of a joystick report leaves the
     // retry armed; a failed transfer must not keep re-sending its chunk.
     retryTimer.stop();
-    emit onUpdateFailed(this, message);
+    emit onUpdateFailed(this, message); // last: it may end this object's life
 }
 
 void UsbDeviceZudBootloader::handleReport(const uint8_t *report, uint64_t readTimeMicros)

@@ -74,6 +74,8 @@ QString UsbDeviceZudWheelBase::countProblem(uint8_t count, uint8_t current, cons
     return QString();
 }
 
+// Every signal here is emitted as the last thing done with this object: a
+// receiver may end its life (UsbDevice.h).
 void UsbDeviceZudWheelBase::handleReport(const uint8_t *report, uint64_t readTimeMicros)
 {
     UsbDevice::handleReport(report, readTimeMicros);

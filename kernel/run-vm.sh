@@ -42,8 +42,7 @@ cannot_run() {
 }
 
 # Each entry is a program of the build, or program:testFunction for one Qt
-# Test function of it. The window's firmware update function joins the list
-# once the window has its firmware flow.
+# Test function of it.
 case "$MODE" in
 tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs" ;;
 bench) PROGRAMS="bench_kernel_stream bench_kernel_stream_vhid" ;;

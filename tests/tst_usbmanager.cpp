@@ -306,6 +306,28 @@ private slots:
         QCOMPARE(disconnected.count(), 1);
     }
 
+    // A device back on the same interface while its loss is still queued is
+    // announced once that loss has been handled, never beside its old object.
+    void returnWhileLossQueuedIsAnnouncedAfterIt()
+    {
+        auto wheel = plugWheelBase();
+        const QString id = QString::fromStdString(wheel->path());
+        UsbManager manager; // not started: the test runs the reader's pass itself
+        Recorder recorder;
+        recorder.follow(manager);
+        QVERIFY(manager.rescanForZudDevices());
+        wheel->unplug();
+        QVERIFY(QMetaObject::invokeMethod(&manager, "tryReadFromZudDevices", Qt::DirectConnection));
+        QVERIFY(manager.getDevices().isEmpty());
+        wheel = plugWheelBase(wheel->path());
+        QVERIFY(!manager.rescanForZudDevices());
+        QCoreApplication::processEvents();
+        QVERIFY(manager.rescanForZudDevices());
+        QCOMPARE(recorder.events,
+                 QStringList({"connected " + id, "disconnected " + id, "connected " + id}));
+        QCOMPARE(wheel->openHandleCount(), 1);
+    }
+
     void firstDeviceIsReadBeforeItsQueueOverflows()
     {
         UsbManager manager;

@@ -240,6 +240,12 @@ void WindowControllerTest::enableStatePerKind()
 
     list->setCurrentIndex(-1);
     compareState(uiState(window), nothingState);
+
+    // From a bootloader to nothing (the way its departure leaves an empty
+    // list): the button offers to enter the bootloader again.
+    list->setCurrentIndex(list->findText(QStringLiteral("ZUD Bootloader")));
+    list->setCurrentIndex(-1);
+    compareState(uiState(window), nothingState);
 }
 
 void WindowControllerTest::wheelBaseReadyOnceItsSettingsLoad()

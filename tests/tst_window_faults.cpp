@@ -387,9 +387,18 @@ void WindowFaultsTest::firmwareUpdate()
     } else {
         boot->duplicateAcknowledgement(step);
     }
-    // Selecting the bootloader asks for the file and starts the transfer.
+    // Selecting the bootloader asks for the file once the discovery pass
+    // has returned, and the transfer starts with its dialog shown.
     discover(window);
-    QCOMPARE(answers.fileDialogs().size(), 1);
+    auto *bootloader = deviceOf<UsbDeviceZudBootloader>(window, boot->device());
+    QVERIFY(bootloader);
+    bool dialogShown = false;
+    connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, &window, [&] {
+        const QProgressDialog *dialog = window.findChild<QProgressDialog *>();
+        dialogShown = dialog && dialog->isVisible();
+    });
+    QTRY_COMPARE(answers.fileDialogs().size(), 1);
+    QTRY_VERIFY(dialogShown);
 
     if (fault == "unplug") {
         QTRY_COMPARE_WITH_TIMEOUT(list->count(), 0, waitMs);
@@ -409,7 +418,7 @@ void WindowFaultsTest::firmwareUpdate()
         boot = emu::BootloaderEmulator::plug();
         discover(window);
         QCOMPARE(list->count(), 1);
-        QCOMPARE(answers.fileDialogs().size(), 2);
+        QTRY_COMPARE(answers.fileDialogs().size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(imageArrived(), waitMs);
         QTRY_COMPARE_WITH_TIMEOUT(answers.boxes().size(), boxesBefore + 1, waitMs);
         QCOMPARE(successBoxes(answers), boxesBefore + 1);

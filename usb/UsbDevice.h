@@ -10,6 +10,12 @@
 // An opened device interface: owns its HID handle, reads and writes 64-byte
 // reports, and re-sends a command every 200 ms until the device answers.
 // The device kinds derive from it and override handleReport only.
+//
+// Lifetime: the manager deletes a device object when its loss is handled on
+// the GUI thread. A receiver of one of its signals that runs an event loop
+// lets that happen in the middle of the emit, so a device emits a signal as
+// the last thing it does with itself, or checks that it still exists
+// (QPointer) before it goes on after the emit.
 class UsbDevice : public QObject {
     Q_OBJECT
 

@@ -8,6 +8,8 @@
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"
 
+#include <QPair>
+
 #include <chrono>
 #include <cwchar>
 #include <vector>
@@ -154,15 +156,31 @@ UsbDevice *UsbManager::createDevice(const QString &path, uint16_t productId, hid
     }
 }
 
+bool UsbManager::isKnown(const QString &id) const
+{
+    if (devices.contains(id))
+        return true;
+    for (const UsbDevice *device : departing)
+        if (device->getId() == id)
+            return true;
+    return false;
+}
+
 bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 {
+    // A device whose loss is still queued counts as present: the interface
+    // is opened again by the first pass after the old object has been
+    // announced gone, so that its departure always comes before the arrival.
     QList<QString> known;
     {
         RegistryReadHold lock(&devicesLock);
         known = devices.keys();
+        for (const UsbDevice *device : departing)
+            known.append(device->getId());
     }
 
     QList<UsbDevice *> found;
+    QList<QPair<QString, QString>> notices;
     const uint16_t enumerated = productIds.size() == 1 ? productIds.first() : 0;
     hid_device_info *list = hid_enumerate(vendorId, enumerated);
     std::vector<std::string> present;
@@ -180,7 +198,7 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
             // Tried again at the next pass; a missing permission is told once.
             const std::string notice = permissionNotices.noticeForFailedOpen(info->path);
             if (!notice.empty())
-                emit onDevicePermissionDenied(path, QString::fromStdString(notice));
+                notices.append({path, QString::fromStdString(notice)});
             continue;
         }
         permissionNotices.forget(info->path);
@@ -196,15 +214,29 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
     hid_free_enumeration(list);
     permissionNotices.retainOnly(present);
 
+    // A receiver of these signals may run another pass (from an event loop
+    // of its own): each device is registered only if no such pass has
+    // registered its interface meanwhile.
+    bool registered = false;
     for (UsbDevice *device : found) {
+        bool taken = false;
         {
             RegistryWriteHold lock(&devicesLock);
-            devices.insert(device->getId(), device);
+            taken = isKnown(device->getId());
+            if (!taken)
+                devices.insert(device->getId(), device);
         }
+        if (taken) {
+            delete device;
+            continue;
+        }
+        registered = true;
         wakeIdleReader();
         emit onDeviceConnected(device);
     }
-    return !found.isEmpty();
+    for (const QPair<QString, QString> &notice : notices)
+        emit onDevicePermissionDenied(notice.first, notice.second);
+    return registered;
 }
 
 void UsbManager::readerThreadLoop()
@@ -297,10 +329,19 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
         return;
     UsbDevice *gone = device.data();
     {
-        RegistryWriteHold lock(&devicesLock);
-        departing.removeOne(gone);
+        RegistryReadHold lock(&devicesLock);
+        if (!departing.contains(gone))
+            return; // released by stop() already
     }
+    // The device stays among the departing while it is announced, so that a
+    // pass run by a receiver does not open its interface beside it; and it
+    // is deleted only if stop() has not released it meanwhile.
     emit onDeviceDisconnected(gone);
+    {
+        RegistryWriteHold lock(&devicesLock);
+        if (!departing.removeOne(gone))
+            return;
+    }
     delete gone;
 }
 

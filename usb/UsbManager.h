@@ -30,6 +30,12 @@ constexpr uint16_t bootloaderAlt = 0xA110;
 
 // Finds the supported devices, keeps the open ones in a registry keyed by
 // their interface path, and owns the reader thread that reads them all.
+//
+// A device object is deleted only here, on the GUI thread, right after
+// onDeviceDisconnected has been emitted for it. Receivers of the manager's
+// signals and of the devices' signals must not run an event loop of their
+// own (a modal exec(), a static QMessageBox function, processEvents): the
+// loss of the very device that is calling could be handled in it.
 class UsbManager : public QObject {
     Q_OBJECT
     friend class UsbManagerReaderThread;
@@ -72,6 +78,8 @@ private:
     // enumeration: by the id itself for a single id, by vendor for several.
     bool rescan(uint16_t vendorId, const QList<uint16_t> &productIds);
     UsbDevice *createDevice(const QString &path, uint16_t productId, hid_device *handle);
+    // Whether id is registered or its loss is still queued; devicesLock held.
+    bool isKnown(const QString &id) const;
 
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
