@@ -3,6 +3,7 @@
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QMainWindow>
@@ -115,6 +116,8 @@ private:
     // The box that ends a firmware update; the progress dialog closes when
     // the box is dismissed.
     void showFirmwareResult(const QString &text);
+    // The chunks per second and the time left, on the progress dialog's bar.
+    void showTransferPace(int currentChunk);
 
     Ui::ZUD_wheel_tool *ui;
     // The firmware update progress dialog while one is shown, else null.
@@ -143,6 +146,8 @@ private:
     // (the device also announces its table after a profile was added,
     // removed or centred).
     bool settingsLoadRequested = false;
+    // Started with a firmware transfer, for its pace.
+    QElapsedTimer firmwareTransferClock;
 
     std::function<uint32_t()> millisClock;
     // The unrotated rim picture; every redraw starts from it.

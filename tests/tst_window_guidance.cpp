@@ -17,10 +17,12 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -101,6 +103,7 @@ private slots:
     void shortcuts_data();
     void shortcuts();
     void tabOrderFollowsTheLayout();
+    void firmwareProgressShownAtOnce();
     void firmwareProgressText_data();
     void firmwareProgressText();
 };
@@ -398,6 +401,49 @@ void WindowGuidanceTest::tabOrderFollowsTheLayout()
         if (reachable(w))
             byTab << w->objectName();
     QCOMPARE(byTab, byLayout);
+}
+
+void WindowGuidanceTest::firmwareProgressShownAtOnce()
+{
+    QTemporaryDir dir;
+    const QString image = QDir(dir.path()).absoluteFilePath(QStringLiteral("big.fw"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(64 * 64, 'z')); // 128 chunks
+    file.close();
+    DialogAnswerer answers;
+    answers.files = QStringList{image};
+    ZUD_wheel_tool window;
+    window.show();
+    auto boot = emu::BootloaderEmulator::plug();
+    discover(window);
+    auto *bootloader = deviceOf<UsbDeviceZudBootloader>(window, boot->device());
+    QVERIFY(bootloader);
+
+    // What the dialog looks like once the window has handled each chunk.
+    struct Seen {
+        int chunk;
+        bool visible, modal;
+        QString text;
+    };
+    QList<Seen> seen;
+    connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, &window, [&](int chunk) {
+        QProgressDialog *dialog = window.findChild<QProgressDialog *>();
+        QProgressBar *bar = dialog ? dialog->findChild<QProgressBar *>() : nullptr;
+        seen.append({chunk, dialog && dialog->isVisible(), dialog && dialog->isModal(),
+                     bar ? bar->text() : QString()});
+    });
+    QTRY_VERIFY(statusOf(window).startsWith(QLatin1String("Firmware updated")));
+    QVERIFY(seen.size() >= 128);
+    QCOMPARE(seen.first().chunk, 0);
+    QVERIFY(seen.first().visible);
+    QVERIFY(seen.first().modal);
+    QCOMPARE(seen.first().text, QStringLiteral("0 of 128 chunks"));
+    const QRegularExpression pace(
+        QStringLiteral("^64 of 128 chunks, [0-9.]+ chunks/s, [0-9]+:[0-9][0-9] left$"));
+    QVERIFY(std::any_of(seen.begin(), seen.end(), [&](const Seen &s) {
+        return s.chunk == 64 && s.visible && pace.match(s.text).hasMatch();
+    }));
 }
 
 void WindowGuidanceTest::firmwareProgressText_data()
