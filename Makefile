@@ -50,7 +50,7 @@ endef
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps test-deps deb-deps print-packages configure build run demo test deb test-kernel test-windows test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
+.PHONY: all deps test-deps deb-deps print-packages configure build run demo demo-cli test deb test-kernel test-windows test-asan test-tsan fuzz fuzz-run bench bench-kernel screenshot rim soak soak-leaks install format format-check clean
 
 all: build
 
@@ -64,7 +64,7 @@ deb-deps:
 	$(call apt_install,$(BUILD_PACKAGES) $(DEB_PACKAGES))
 
 print-packages:
-	@echo "build, run, demo, install, bench, soak: $(BUILD_PACKAGES)"
+	@echo "build, run, demo, demo-cli, install, bench, soak: $(BUILD_PACKAGES)"
 	@echo "test, test-asan, test-tsan: $(BUILD_PACKAGES) $(TEST_PACKAGES)"
 	@echo "deb: $(BUILD_PACKAGES) $(DEB_PACKAGES)"
 	@echo "format, format-check: $(FORMAT_PACKAGES)"
@@ -84,6 +84,11 @@ run: build
 
 demo: build
 	env -u QT_QPA_PLATFORMTHEME ./$(BUILD)/ZUD_wheel_tool_demo
+
+# The command line on the demo's emulated rig: make demo-cli ARGS="list --json"
+ARGS ?= --help
+demo-cli: build
+	./$(BUILD)/zud-wheel-demo $(ARGS)
 
 # The test packages come first: configuring finds the validators and lintian.
 test: test-deps

@@ -29,11 +29,6 @@ QString settingsLoaded(const QString &device, int profiles)
     return tr("Settings loaded from %1: %2.").arg(device, profilesText(profiles));
 }
 
-QString settingsSaved(const QString &device, int profiles)
-{
-    return tr("Settings saved to %1: %2.").arg(device, profilesText(profiles));
-}
-
 QString loggingStarted(const QString &path)
 {
     return tr("Logging to %1").arg(QDir::toNativeSeparators(path));

@@ -12,7 +12,6 @@ namespace StatusMessages {
 constexpr int timeoutMs = 10000;
 
 QString settingsLoaded(const QString &device, int profiles);
-QString settingsSaved(const QString &device, int profiles);
 // The log file's full path, in the platform's own notation.
 QString loggingStarted(const QString &path);
 QString loggingStopped(const QString &path, qint64 rows);

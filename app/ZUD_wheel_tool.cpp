@@ -1,14 +1,22 @@
 #include "app/ZUD_wheel_tool.h"
 
 #include "app/NonBlockingBox.h"
+#include "app/ProfileFilesController.h"
+#include "app/ProfileNameEditing.h"
+#include "app/SaveVerifier.h"
+#include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "ui_ZUD_wheel_tool.h"
 #include "usb/UsbClock.h"
 
+#include <QCloseEvent>
+#include <QDir>
 #include <QMetaType>
 #include <QPointer>
+#include <QSignalBlocker>
+#include <QStatusBar>
 
 // The rim picture lives in this static library; a resource compiled into a
 // static library is registered only when something refers to it.
@@ -26,6 +34,29 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
 {
     registerWindowResources();
     ui->setupUi(this);
+    unsavedChanges = new UnsavedChangesGuard(this, ui->pushButton_SaveConfig);
+    saveVerifier = new SaveVerifier(this, unsavedChanges);
+    profileFiles = new ProfileFilesController(
+        this, ui->profileLayout, unsavedChanges, [this] { return selectedWheelBase; },
+        [this] { onSettingsLoaded(selectedWheelBase); });
+    // The name is edited as typed: no completion from the other names, which
+    // would rename the profile to a name the user did not type.
+    ui->comboBox_ProfileName->setValidator(new ProfileNameValidator(ui->comboBox_ProfileName));
+    ui->comboBox_ProfileName->setCompleter(nullptr);
+    // Every edit is looked at after the editor's own slot has stored it.
+    for (QSlider *slider : {ui->horiSlider_Force, ui->horiSlider_GenSmooth, ui->horiSlider_Damping,
+                            ui->horiSlider_Friction, ui->horiSlider_Inertia, ui->horiSlider_Spring})
+        connect(slider, &QSlider::valueChanged, unsavedChanges, &UnsavedChangesGuard::refresh);
+    for (QSpinBox *spinBox : {ui->spinBox_RotationDegree, ui->spinBox_EncoderRes})
+        connect(spinBox, QOverload<int>::of(&QSpinBox::valueChanged), unsavedChanges,
+                &UnsavedChangesGuard::refresh);
+    for (QComboBox *comboBox :
+         {ui->comboBox_EncoderType, ui->comboBox_DampingEffect, ui->comboBox_FrictionEffect,
+          ui->comboBox_InertiaEffect, ui->comboBox_SpringEffect, ui->comboBox_ProfileName})
+        connect(comboBox, QOverload<int>::of(&QComboBox::activated), unsavedChanges,
+                &UnsavedChangesGuard::refresh);
+    connect(ui->comboBox_ProfileName, &QComboBox::currentTextChanged, unsavedChanges,
+            &UnsavedChangesGuard::refresh);
     setUpGuidance();
     setUiEnabled(false);
 
@@ -79,13 +110,34 @@ void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
 
 void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
 {
+    if (device == selectedDevice) {
+        // Called by the manager: the user learns what happened from the
+        // status bar, without a dialog that would wait here.
+        QStringList news;
+        news << saveVerifier->deviceLeaving(device);
+        unsavedChanges->refresh();
+        if (selectedWheelBase && unsavedChanges->isModified()) {
+            QString error;
+            const QString path = profileFiles->backupUnsaved(*selectedWheelBase, error);
+            news << (path.isEmpty()
+                         ? tr("%1 left with unsaved changes, which could not be backed up: %2")
+                               .arg(device->getProductString(), error)
+                         : tr("%1 left with unsaved changes; they are kept in %2")
+                               .arg(device->getProductString(), QDir::toNativeSeparators(path)));
+        }
+        news.removeAll(QString());
+        if (!news.isEmpty())
+            statusBar()->showMessage(news.join(QLatin1Char(' ')));
+    }
     // Removing the current item moves the selection (or clears it) while the
     // device still exists: the manager deletes it after this returns.
     QComboBox *list = ui->comboBox_UsbDevice;
     const QString id = device->getId();
     for (int i = list->count() - 1; i >= 0; --i) {
         if (list->itemData(i, Qt::UserRole).toString() == id) {
+            deviceLeaving = true;
             list->removeItem(i);
+            deviceLeaving = false;
             return;
         }
     }
@@ -105,6 +157,9 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         usbManager.getDevice(selectedDevice->getId()) == selectedDevice)
         return;
 
+    if (!mayLeaveProfileEdits(index))
+        return;
+
     if (selectedDevice) {
         if (selectedWheelBase) {
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
@@ -115,10 +170,10 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                        &ZUD_wheel_tool::onSettingsLoaded);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                        &ZUD_wheel_tool::onSettingsLoadFailed);
-            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this,
-                       &ZUD_wheel_tool::onSettingsSaved);
             settingsLoadRequested = false;
             selectedWheelBase = nullptr;
+            saveVerifier->forget();
+            unsavedChanges->setWheelBase(nullptr);
         } else if (selectedPedals) {
             disconnect(selectedPedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onPedalsJoystickUpdate);
@@ -158,11 +213,11 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onSettingsLoaded);
         connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                 &ZUD_wheel_tool::onSettingsLoadFailed);
-        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this,
-                &ZUD_wheel_tool::onSettingsSaved);
         // The wheel controls stay disabled until the settings have arrived.
         setUiEnabled(false);
         settingsLoadRequested = true;
+        unsavedChanges->setWheelBase(wheelBase);
+        unsavedChanges->expectLoad();
         wheelBase->loadSettings();
     } else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(selectedDevice)) {
         selectedPedals = pedals;
@@ -196,6 +251,34 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
     }
 }
 
+bool ZUD_wheel_tool::mayLeaveProfileEdits(int &index)
+{
+    // Only a choice of the user's asks: not the removal of a device that
+    // left, nor the destructor's deselection.
+    if (!selectedWheelBase || index < 0 || deviceLeaving || !unsavedChanges->isModified())
+        return true;
+    // The combo box shows the wheel base again while the question is open.
+    QComboBox *list = ui->comboBox_UsbDevice;
+    const QString chosen = list->itemData(index, Qt::UserRole).toString();
+    {
+        const QSignalBlocker blocker(list);
+        list->setCurrentIndex(list->findData(selectedDevice->getId()));
+    }
+    const bool proceed = mayDropProfileEdits([list, chosen] {
+        const int at = list->findData(chosen);
+        if (at >= 0)
+            list->setCurrentIndex(at);
+    });
+    // The question ran an event loop: devices may have come and gone.
+    const int at = list->findData(chosen);
+    if (!proceed || at < 0 || !selectedWheelBase)
+        return false;
+    const QSignalBlocker blocker(list);
+    list->setCurrentIndex(at);
+    index = at;
+    return true;
+}
+
 void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
 {
     const bool bootloader = selectedBootloader && isEnabled;
@@ -208,6 +291,7 @@ void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
     ui->pushButton_LoadConfig->setEnabled(wheelBase);
     ui->pushButton_SaveConfig->setEnabled(wheelBase);
     ui->pushButton_SetDefaultConfig->setEnabled(bootloader || wheelBase);
+    profileFiles->setEnabled(wheelBase);
 
     ui->pedalX->setVisible(pedals);
     ui->pedalY->setVisible(pedals);
@@ -252,10 +336,26 @@ void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
 
 void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()
 {
-    if (selectedBootloader)
+    if (selectedBootloader) {
         selectedBootloader->exitBootloader();
-    else if (selectedWheelBase)
-        selectedWheelBase->enterBootloader();
-    else if (selectedPedals)
+    } else if (selectedWheelBase) {
+        // The bootloader may lose the profiles: ask about unsaved edits and
+        // back the loaded table up first. The boxes run event loops, so the
+        // selection is looked at again after each.
+        if (!mayDropProfileEdits([this] { on_pushButton_EnterExitBootloader_clicked(); }) ||
+            !selectedWheelBase || !profileFiles->backupBefore(QStringLiteral("bootloader")))
+            return;
+        if (selectedWheelBase)
+            selectedWheelBase->enterBootloader();
+    } else if (selectedPedals)
         selectedPedals->enterBootloader();
+}
+
+void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
+{
+    if (selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

@@ -12,7 +12,11 @@
 #include <functional>
 #include <optional>
 
+class ProfileFilesController;
+class QCloseEvent;
 class QProgressDialog;
+class SaveVerifier;
+class UnsavedChangesGuard;
 class UsbDevice;
 class UsbDeviceZudBootloader;
 class UsbDeviceZudPedals;
@@ -55,6 +59,10 @@ public:
     // unless a test or benchmark drives time itself.
     void setMillisClock(std::function<uint32_t()> clock);
 
+protected:
+    // Asks before unsaved profile edits are dropped with the window.
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void resetProgressDialog();
     void setUiEnabled(bool isEnabled);
@@ -78,7 +86,6 @@ private slots:
     void drawPedals(uint16_t x, uint16_t y, uint16_t z);
     void onSettingsLoaded(UsbDevice *device);
     void onSettingsLoadFailed(UsbDevice *device, QString message);
-    void onSettingsSaved(UsbDevice *device);
     void on_pushButton_CenterRim_clicked();
     void on_horiSlider_Force_valueChanged(int value);
     void on_horiSlider_Damping_valueChanged(int value);
@@ -113,6 +120,16 @@ private:
     // "Start Logging" acts while a wheel base or pedals are selected, and
     // "Stop Logging" whenever a log is open.
     void refreshLoggingButton();
+    // With unsaved edits of the selected wheel base's profiles, asks whether
+    // to drop them: true to go on now; false when the user cancelled, or
+    // chose to save first (retry then runs once the save is verified).
+    bool mayDropProfileEdits(std::function<void()> retry);
+    // The same before the user's choice of another device in the device
+    // list (index, which may move while the question is open).
+    bool mayLeaveProfileEdits(int &index);
+    // "Save Settings": a backup of the loaded table, then the verified save;
+    // then runs once the device holds what was sent.
+    void saveProfiles(std::function<void()> then);
     // The box that ends a firmware update; the progress dialog closes when
     // the box is dismissed.
     void showFirmwareResult(const QString &text);
@@ -152,4 +169,11 @@ private:
     std::function<uint32_t()> millisClock;
     // The unrotated rim picture; every redraw starts from it.
     QImage rimImage;
+
+    // Profile safety: unsaved edits, verified saves, files and backups.
+    UnsavedChangesGuard *unsavedChanges;
+    SaveVerifier *saveVerifier;
+    ProfileFilesController *profileFiles;
+    // Set while the item of a device that has left is being removed.
+    bool deviceLeaving = false;
 };

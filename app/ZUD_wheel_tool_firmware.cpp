@@ -6,10 +6,10 @@
 #include "app/TransferEstimate.h"
 #include "app/ZUD_wheel_tool.h"
 
+#include "devices/FirmwareFile.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "ui_ZUD_wheel_tool.h"
 
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -29,44 +29,26 @@ void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
     if (fileName.isEmpty())
         return;
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        QMessageBox::information(this, tr("Unable to open file"), file.errorString(),
-                                 QMessageBox::Ok);
+    // The size limits and the short-read check live with the device code,
+    // so that the command line refuses exactly the files the window refuses.
+    const FirmwareFileResult file = readFirmwareFile(fileName);
+    switch (file.problem) {
+    case FirmwareFileResult::None:
+        break;
+    case FirmwareFileResult::CannotOpen:
+        QMessageBox::information(this, tr("Unable to open file"), file.message, QMessageBox::Ok);
+        return;
+    case FirmwareFileResult::TooLarge:
+        QMessageBox::information(this, tr("Firmware update"), file.message, QMessageBox::Ok);
+        return;
+    case FirmwareFileResult::CannotRead:
+        QMessageBox::information(this, tr("Unable to read file"), file.message, QMessageBox::Ok);
         return;
     }
-    // A file too large to be an image is refused before it is read, and no
-    // more than the largest image is ever read: a file of gigabytes or a
-    // device file chosen by mistake would otherwise exhaust the memory.
-    const qint64 maxImageBytes =
-        qint64(ZudBootloaderReports::maxChunks) * UsbDeviceZudBootloader::chunkSize;
-    QString sizeProblem = UsbDeviceZudBootloader::imageSizeProblem(file.size());
-    QByteArray image;
-    if (sizeProblem.isEmpty()) {
-        image = file.read(maxImageBytes + 1);
-        if (image.size() > maxImageBytes)
-            sizeProblem = UsbDeviceZudBootloader::imageSizeProblem(
-                file.isSequential() ? qint64(image.size()) : file.size());
-    }
-    if (!sizeProblem.isEmpty()) {
-        QMessageBox::information(this, tr("Firmware update"), sizeProblem, QMessageBox::Ok);
-        return;
-    }
-    // A read that stops part-way would send a cut image to the device.
-    if (file.error() != QFileDevice::NoError ||
-        (!file.isSequential() && image.size() < file.size())) {
-        QMessageBox::information(this, tr("Unable to read file"),
-                                 file.error() != QFileDevice::NoError
-                                     ? file.errorString()
-                                     : tr("The file became shorter while it was being read."),
-                                 QMessageBox::Ok);
-        return;
-    }
-    file.close();
     // The file dialog ran an event loop: the bootloader may have left the
     // bus meanwhile, or another device may have been selected.
     if (chosen && chosen == selectedBootloader)
-        selectedBootloader->updateFirmware(image);
+        selectedBootloader->updateFirmware(file.image);
 }
 
 // The bootloader calls the four slots below from inside its transfer: none

@@ -4,8 +4,12 @@
 // editor reads and writes it in place and sends nothing until "Save
 // Settings" (or "Center").
 #include "app/NonBlockingBox.h"
+#include "app/ProfileFilesController.h"
+#include "app/ProfileNameEditing.h"
+#include "app/SaveVerifier.h"
 #include "app/SettingsMapping.h"
 #include "app/StatusMessages.h"
+#include "app/UnsavedChangesGuard.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/UsbDeviceZudBootloader.h"
@@ -36,6 +40,10 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
     if (!selectedWheelBase || device != selectedWheelBase)
         return;
     UsbDeviceZudWheelBase *wheelBase = selectedWheelBase;
+    // After a load, what the device holds is the loaded table; a read-back
+    // after a save is compared with what was sent.
+    if (unsavedChanges->settingsArrived())
+        saveVerifier->loadEnded(wheelBase);
 
     QComboBox *list = ui->comboBox_ProfileName;
     list->clear();
@@ -52,6 +60,7 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
     lastAxisValue.reset();
     list->setCurrentIndex(wheelBase->currentProfile);
     on_comboBox_ProfileName_activated(wheelBase->currentProfile);
+    unsavedChanges->editorFilled();
 
     if (settingsLoadRequested) {
         settingsLoadRequested = false;
@@ -66,18 +75,6 @@ void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
     settingsLoadRequested = false;
     // Called by the device: the box must not wait (ZUD_wheel_tool.h).
     openMessageBox(this, QMessageBox::Warning, device->getProductString(), message);
-}
-
-void ZUD_wheel_tool::onSettingsSaved(UsbDevice *device)
-{
-    if (!selectedWheelBase || device != selectedWheelBase)
-        return;
-    const int count = selectedWheelBase->profileCount < maxProfiles
-                          ? selectedWheelBase->profileCount
-                          : maxProfiles;
-    statusBar()->showMessage(
-        StatusMessages::settingsSaved(selectedWheelBase->getProductString(), count),
-        StatusMessages::timeoutMs);
 }
 
 void ZUD_wheel_tool::on_comboBox_ProfileName_activated(int index)
@@ -127,7 +124,7 @@ void ZUD_wheel_tool::on_comboBox_ProfileName_currentTextChanged(QString text)
     if (!profile)
         return;
     storeProfileName(*profile, text);
-    ui->comboBox_ProfileName->setItemText(ui->comboBox_ProfileName->currentIndex(), text);
+    setCurrentItemTextKeepingEdit(ui->comboBox_ProfileName, text);
 }
 
 void ZUD_wheel_tool::on_horiSlider_Force_valueChanged(int value)
@@ -228,21 +225,60 @@ void ZUD_wheel_tool::on_pushButton_RemoveProfile_clicked()
 
 void ZUD_wheel_tool::on_pushButton_SaveConfig_clicked()
 {
-    if (selectedWheelBase)
-        selectedWheelBase->saveSettings();
+    saveProfiles(nullptr);
+}
+
+void ZUD_wheel_tool::saveProfiles(std::function<void()> then)
+{
+    if (!selectedWheelBase || !profileFiles->backupBefore(QStringLiteral("save")))
+        return;
+    // The backup's question may have run an event loop.
+    if (!selectedWheelBase)
+        return;
+    // No edits while the table is sent and read back: the read-back
+    // replaces the table in memory.
+    setUiEnabled(false);
+    saveVerifier->save(selectedWheelBase, std::move(then));
+}
+
+bool ZUD_wheel_tool::mayDropProfileEdits(std::function<void()> retry)
+{
+    switch (unsavedChanges->confirmDiscard()) {
+    case UnsavedChangesGuard::Decision::Proceed:
+        return true;
+    case UnsavedChangesGuard::Decision::Discard:
+        // The question ran an event loop: the wheel base may be gone.
+        if (selectedWheelBase) {
+            unsavedChanges->revertEdits();
+            onSettingsLoaded(selectedWheelBase);
+        }
+        return true;
+    case UnsavedChangesGuard::Decision::SaveFirst:
+        saveProfiles(std::move(retry));
+        return false;
+    case UnsavedChangesGuard::Decision::Cancel:
+        break;
+    }
+    return false;
 }
 
 void ZUD_wheel_tool::on_pushButton_LoadConfig_clicked()
 {
+    if (selectedWheelBase && !mayDropProfileEdits([this] { on_pushButton_LoadConfig_clicked(); }))
+        return;
     setUiEnabled(false);
     if (selectedWheelBase) {
         settingsLoadRequested = true;
+        unsavedChanges->expectLoad();
         selectedWheelBase->loadSettings();
     }
 }
 
 void ZUD_wheel_tool::on_pushButton_SetDefaultConfig_clicked()
 {
+    if (selectedWheelBase &&
+        !mayDropProfileEdits([this] { on_pushButton_SetDefaultConfig_clicked(); }))
+        return;
     const QMessageBox::StandardButton answer = QMessageBox::warning(
         this, tr("Reset settings?"),
         tr("Are you sure you want to reset all settings and profiles? This cannot be undone."),
@@ -251,10 +287,14 @@ void ZUD_wheel_tool::on_pushButton_SetDefaultConfig_clicked()
         return;
     // The box ran an event loop: the selection may have changed meanwhile,
     // so the device is looked at only now.
-    if (selectedBootloader)
+    if (selectedBootloader) {
         selectedBootloader->resetToFactoryDefaults();
-    else if (selectedWheelBase)
-        selectedWheelBase->resetToFactoryDefaults();
+    } else if (selectedWheelBase) {
+        if (!profileFiles->backupBefore(QStringLiteral("factory-defaults")))
+            return;
+        if (selectedWheelBase)
+            selectedWheelBase->resetToFactoryDefaults();
+    }
 }
 
 void ZUD_wheel_tool::on_pushButton_CenterRim_clicked()

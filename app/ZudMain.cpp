@@ -34,6 +34,8 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication application(argc, argv);
+    // Names the data folder that profile backups go to.
+    QApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));
     auto *window = new ZUD_wheel_tool();
     window->show();
     if (onShown)

@@ -457,7 +457,9 @@ private:
     // "Reload Settings"; the edit and the save follow when the settings are in.
     void reload()
     {
-        if (state != State::Ready || !rigWheelSelected())
+        // A save is verified by reading the table back; until then the
+        // window counts the edit as unsaved and would ask about it.
+        if (state != State::Ready || !rigWheelSelected() || window->isWindowModified())
             return;
         QPushButton *load = button("pushButton_LoadConfig");
         if (!load->isEnabled())
@@ -509,7 +511,7 @@ private:
     // "Enter Bootloader" on the rig's wheel base.
     void enterBootloader()
     {
-        if (state != State::Ready || !rigWheelSelected())
+        if (state != State::Ready || !rigWheelSelected() || window->isWindowModified())
             return;
         QPushButton *enterExit = button("pushButton_EnterExitBootloader");
         if (enterExit->text() != QStringLiteral("Enter Bootloader"))
@@ -687,8 +689,10 @@ private:
                     figures.loads, figures.loadFailures, figures.saves, figures.firmwareUpdates,
                     figures.firmwareFailures, figures.corruptions, figures.stuck);
         // The soak asks for one load per reload, one when it first chooses
-        // the wheel base and one each time the wheel base is back.
-        const int unaskedLoads = figures.rigLoadsSeen - figures.loads - 1 - figures.firmwareUpdates;
+        // the wheel base and one each time the wheel base is back; the
+        // window reads the table back after every save.
+        const int unaskedLoads =
+            figures.rigLoadsSeen - figures.loads - 1 - figures.firmwareUpdates - figures.saves;
         std::printf("device list: current index moved while the same device stayed current %d "
                     "time(s); settings loads of the rig's wheel base %d, not asked for %d\n",
                     figures.sameDeviceReselections, figures.rigLoadsSeen, unaskedLoads);
@@ -811,6 +815,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "soak: cannot change into %s\n", qPrintable(logDir));
         return 2;
     }
+    // The profile backups that its saves and bootloader visits take stay
+    // beside the logs, out of the user's data folder.
+    qputenv("XDG_DATA_HOME", QDir(logDir).filePath(QStringLiteral("data")).toLocal8Bit());
     int result;
     {
         Soak soak(std::max(seconds, 6), logDir);

@@ -20,23 +20,26 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(binary "${PREFIX}/${BINDIR}/${BINARY}")
+set(cli "${PREFIX}/${BINDIR}/${CLI_BINARY}")
 set(desktop "${PREFIX}/${DATADIR}/applications/${APP_ID}.desktop")
 set(metainfo "${PREFIX}/${DATADIR}/metainfo/${APP_ID}.metainfo.xml")
 set(icons "${PREFIX}/${DATADIR}/icons/hicolor")
 set(rule "${PREFIX}/${UDEV_RULE}")
 
-foreach(f IN ITEMS "${binary}" "${desktop}" "${metainfo}" "${rule}"
+foreach(f IN ITEMS "${binary}" "${cli}" "${desktop}" "${metainfo}" "${rule}"
                    "${icons}/scalable/apps/${APP_ID}.svg")
   if(NOT EXISTS "${f}")
     fail("not installed: ${f}")
   endif()
 endforeach()
-if(EXISTS "${binary}" AND NOT IS_DIRECTORY "${binary}")
-  execute_process(COMMAND test -x "${binary}" RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    fail("installed binary is not executable: ${binary}")
+foreach(program IN ITEMS "${binary}" "${cli}")
+  if(EXISTS "${program}" AND NOT IS_DIRECTORY "${program}")
+    execute_process(COMMAND test -x "${program}" RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      fail("installed binary is not executable: ${program}")
+    endif()
   endif()
-endif()
+endforeach()
 
 # Every PNG is a PNG of its directory's size.
 foreach(size IN LISTS ICON_SIZES)

@@ -22,6 +22,18 @@ add_custom_command(
 add_custom_target(zud_docs ALL DEPENDS ${changelog_gz} ${manpage_gz})
 install(FILES debian/copyright ${changelog_gz} DESTINATION ${ZUD_DEB_DOCDIR})
 install(FILES ${manpage_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The command line's manual page, when it is built.
+if(TARGET zud-wheel)
+  configure_file(zud-wheel.1.in ${CMAKE_CURRENT_BINARY_DIR}/zud-wheel.1 @ONLY)
+  set(cli_manpage_gz ${CMAKE_CURRENT_BINARY_DIR}/zud-wheel.1.gz)
+  add_custom_command(
+    OUTPUT ${cli_manpage_gz}
+    COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/zud-wheel.1 > ${cli_manpage_gz}
+    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/zud-wheel.1
+    VERBATIM)
+  add_custom_target(zud_cli_docs ALL DEPENDS ${cli_manpage_gz})
+  install(FILES ${cli_manpage_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_SOURCE_GENERATOR "")
@@ -36,6 +48,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 a rim picture with the live steering angle and shows motor, encoder and
 force-feedback values. Edits and saves the force-feedback profiles kept on
 the wheel base, logs live data to CSV files and updates the firmware.
+The command line zud-wheel does the same for scripts and headless machines.
 
 A udev rule gives the user logged in at the machine access to the devices.")
 set(CPACK_DEBIAN_PACKAGE_NAME ${ZUD_DEB_NAME})
@@ -65,6 +78,7 @@ if(ZUD_BUILD_TESTS AND ZUD_SANITIZE STREQUAL "")
     usr/${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps/${ZUD_APP_ID}.svg
     usr/${ZUD_UDEV_RULES_DIR}/${ZUD_UDEV_RULE}
     usr/${CMAKE_INSTALL_MANDIR}/man1/ZUD_wheel_tool.1.gz
+    "$<$<TARGET_EXISTS:zud-wheel>:usr/${CMAKE_INSTALL_MANDIR}/man1/zud-wheel.1.gz>"
     usr/${ZUD_DEB_DOCDIR}/copyright
     usr/${ZUD_DEB_DOCDIR}/changelog.gz)
   foreach(size IN LISTS ZUD_ICON_SIZES)

@@ -40,6 +40,8 @@ struct WindowRig {
         application = new QApplication(argc, argv);
         logDir = new QTemporaryDir();
         QDir::setCurrent(logDir->path());
+        // Profile backups stay in the temporary folder too.
+        qputenv("XDG_DATA_HOME", logDir->filePath(QStringLiteral("data")).toLocal8Bit());
 
         // Any dialog that opens is dismissed from its own event loop.
         auto *dismiss = new QTimer(application);

@@ -11,7 +11,8 @@
 # and powers itself off; a hard time limit ends it in any case.
 #
 # usage: kernel/run-vm.sh BUILD tests|bench
-#   tests  tst_kernel_hid (every test against uhid devices)
+#   tests  tst_kernel_hid (every test against uhid devices), the window's
+#          and zud-wheel's tests against them
 #   bench  bench_kernel_stream on hidraw and on the virtual bus
 # Environment: ZUD_VM_TIME_LIMIT (seconds, default 900), ZUD_VM_MEMORY (MiB,
 # default 1024), ZUD_VM_CPUS (default 2), BENCH_SECONDS (passed on),
@@ -44,7 +45,7 @@ cannot_run() {
 # Each entry is a program of the build, or program:testFunction for one Qt
 # Test function of it.
 case "$MODE" in
-tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs" ;;
+tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs tst_kernel_cli" ;;
 bench) PROGRAMS="bench_kernel_stream bench_kernel_stream_vhid" ;;
 *) fail "unknown mode '$MODE' (tests or bench)" ;;
 esac
@@ -104,6 +105,10 @@ for program in $BINARIES; do
 done
 cp "$BUILD/ZUD_wheel_tool" "$ROOT/zud/ZUD_wheel_tool" 2>/dev/null || fail "ZUD_wheel_tool is not built"
 copy_libraries "$BUILD/ZUD_wheel_tool"
+# The command line, which tst_kernel_cli runs as `zud-wheel list --json` and
+# `zud-wheel update-firmware`.
+cp "$BUILD/zud-wheel" "$ROOT/zud/zud-wheel" 2>/dev/null || fail "zud-wheel is not built"
+copy_libraries "$BUILD/zud-wheel"
 
 # Qt's offscreen platform for programs with widgets, where Qt looks for it.
 QT_PLUGINS=$(qtpaths --plugin-dir 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt5/plugins)
@@ -136,7 +141,7 @@ n=0
 while [ ! -c /dev/uhid ] && [ \$n -lt 100 ]; do sleep 0.1; n=\$((n + 1)); done
 mkdir -m 0700 /tmp/runtime
 export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen QTEST_FUNCTION_TIMEOUT=300000
-export ZUD_UHID=/zud/bin/zud_uhid ZUD_TOOL=/zud/ZUD_wheel_tool
+export ZUD_UHID=/zud/bin/zud_uhid ZUD_TOOL=/zud/ZUD_wheel_tool ZUD_WHEEL=/zud/zud-wheel
 export BENCH_SECONDS=${BENCH_SECONDS:-10}
 cd /tmp
 echo "=== ZUD-VM kernel \$(uname -r), \$(nproc) CPUs"

@@ -58,6 +58,7 @@ void EmulatedRig::plugWheelBase(const std::vector<ZudUsbWheelBaseProfile> &profi
     config.streamRate = options_.streamRate;
     config.updateKind = options_.updateKind;
     config.factoryProfileCount = options_.factoryProfileCount;
+    config.device.serialNumber = options_.wheelBaseSerial;
     config.onEnterBootloader = [this] { wheelBaseToBootloader(); };
     auto wheel = WheelBaseEmulator::plug(config);
     if (!profiles.empty())

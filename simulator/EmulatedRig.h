@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace emu {
@@ -22,6 +23,8 @@ public:
         int streamRate = 1000;
         uint8_t updateKind = 1;
         int factoryProfileCount = 3;
+        // The wheel base's HID serial number, kept across its bootloader.
+        std::wstring wheelBaseSerial = L"ZWB-0001";
     };
 
     explicit EmulatedRig(Options options);

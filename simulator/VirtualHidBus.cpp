@@ -23,6 +23,7 @@ struct hid_device_ {
     hid_device_info info{};
     std::string path;
     std::wstring product;
+    std::wstring serial;
 };
 
 namespace vhid {
@@ -287,6 +288,8 @@ hid_device *BusAccess::open(const DevicePtr &device)
     h->info.vendor_id = device->config_.vendorId;
     h->info.product_id = device->config_.productId;
     h->info.product_string = h->product.data();
+    h->serial = device->config_.serialNumber;
+    h->info.serial_number = h->serial.data();
     h->info.interface_number = device->config_.interfaceNumber;
     h->info.bus_type = HID_API_BUS_USB;
     hidsplit::attach(h, fds[0]);
@@ -422,6 +425,7 @@ hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_
         info->vendor_id = c.vendorId;
         info->product_id = c.productId;
         info->product_string = wcsdup(c.productString.c_str());
+        info->serial_number = wcsdup(c.serialNumber.c_str());
         info->interface_number = c.interfaceNumber;
         info->bus_type = HID_API_BUS_USB;
         *tail = info;
@@ -491,6 +495,15 @@ int hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen)
     if (!dev || !string || maxlen == 0 || dev->device->productStringFails())
         return -1;
     std::wcsncpy(string, dev->product.c_str(), maxlen);
+    string[maxlen - 1] = L'\0';
+    return 0;
+}
+
+int hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    if (!dev || !string || maxlen == 0)
+        return -1;
+    std::wcsncpy(string, dev->serial.c_str(), maxlen);
     string[maxlen - 1] = L'\0';
     return 0;
 }

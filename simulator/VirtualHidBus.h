@@ -29,6 +29,7 @@ struct DeviceConfig {
     std::wstring productString;
     std::string path; // empty: the bus names it
     int interfaceNumber = 0;
+    std::wstring serialNumber = std::wstring(); // empty: the device has none
 };
 
 using Report = std::vector<uint8_t>;

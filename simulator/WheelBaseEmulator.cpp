@@ -223,6 +223,14 @@ void WheelBaseEmulator::corruptNextProfileIndex(uint8_t index)
     corruptIndex_ = index;
 }
 
+void WheelBaseEmulator::storeByteDifferently(int slot, int offset, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    alteredSlot_ = slot;
+    alteredOffset_ = offset;
+    alteredValue_ = value;
+}
+
 void WheelBaseEmulator::onWrite(const uint8_t *data, size_t length)
 {
     // Host writes are whole reports; anything shorter reads as zero-padded.
@@ -318,8 +326,12 @@ void WheelBaseEmulator::answer(const uint8_t *command, std::vector<vhid::Report>
     case ZudUsbCommand::WriteProfile: {
         ZudUsbWheelBaseProfile written;
         std::memcpy(&written, command + recordOffset, sizeof written);
-        if (written.index < maxProfiles)
+        if (written.index < maxProfiles) {
             table_[written.index] = written;
+            if (written.index == alteredSlot_ && alteredOffset_ >= 0 &&
+                alteredOffset_ < int(sizeof written))
+                reinterpret_cast<uint8_t *>(&table_[written.index])[alteredOffset_] = alteredValue_;
+        }
         vhid::Report reply = newReply(6);
         reply[recordOffset] = written.index;
         applyProfileIndexFault(reply);

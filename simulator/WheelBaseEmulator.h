@@ -108,6 +108,10 @@ public:
     void setReportedProfileCount(int count);
     // Byte 3 (the profile index) of the next reply of type 5, 6 or 7.
     void corruptNextProfileIndex(uint8_t index);
+    // Every profile written from now on whose index is slot is stored with
+    // the byte at offset within its record replaced by value (a device that
+    // keeps something else than it was sent); slot -1 ends the fault.
+    void storeByteDifferently(int slot, int offset, uint8_t value);
 
 private:
     explicit WheelBaseEmulator(Config config);
@@ -138,6 +142,9 @@ private:
     int commandNumber_ = 0;
     int reportedProfileCount_ = -1;
     int corruptIndex_ = -1;
+    int alteredSlot_ = -1;
+    int alteredOffset_ = 0;
+    uint8_t alteredValue_ = 0;
     std::chrono::microseconds replyDelay_{0};
 
     std::atomic<double> position_{0.0};

@@ -1,4 +1,4 @@
-// UsbDevice: product string, the write that is retried every 200 ms until
+// UsbDevice: product string and serial number, the write that is retried every 200 ms until
 // the device answers with anything but a joystick report.
 #include "TestSupport.h"
 #include "usb/UsbDevice.h"
@@ -44,6 +44,19 @@ private slots:
         open(L"ZUD Wheel Base");
         QCOMPARE(usb->getProductString(), QString("ZUD Wheel Base"));
         QCOMPARE(usb->getId(), QString::fromStdString(device->path()));
+        QVERIFY(usb->getSerialNumber().isEmpty());
+        cleanup();
+
+        // The serial number, from the handle and in the enumeration.
+        vhid::DeviceConfig config;
+        config.serialNumber = L"ZWB-42";
+        device = vhid::plug(config);
+        usb = std::make_unique<UsbDevice>("x", hid_open_path(device->path().c_str()));
+        QCOMPARE(usb->getSerialNumber(), QString("ZWB-42"));
+        hid_device_info *info = hid_enumerate(0x0483, 0xA355);
+        QVERIFY(info && info->serial_number);
+        QCOMPARE(QString::fromWCharArray(info->serial_number), QString("ZWB-42"));
+        hid_free_enumeration(info);
         cleanup();
 
         // A failed query still gives a device, with an empty product string.

@@ -266,12 +266,12 @@ void WindowFaultsTest::saveSettings()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.device->isRetryArmed() || fault == "write", waitMs);
     armed.reset();
     // Nothing the user edited was touched by the exchange, and the editor
-    // still shows it, enabled.
+    // shows it again, enabled, once the save has been read back.
+    QTRY_VERIFY_WITH_TIMEOUT(controlsEnabled(rig.window, true), waitMs);
     const std::vector<ZudUsbWheelBaseProfile> after = rig.hostTable();
     QCOMPARE(after.size(), edited.size());
     for (size_t i = 0; i < edited.size(); ++i)
         QVERIFY2(sameProfile(after[i], edited[i]), qPrintable(QString("profile %1").arg(i)));
-    QVERIFY(controlsEnabled(rig.window, true));
     QCOMPARE(rig.profiles()->currentIndex(), 2);
     QCOMPARE(rig.slider("horiSlider_Force")->value(), 77);
     QCOMPARE(rig.slider("horiSlider_Damping")->value(), 3);

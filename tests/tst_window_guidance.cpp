@@ -91,7 +91,14 @@ struct WheelRig {
 class WindowGuidanceTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir data;
+
 private slots:
+    void initTestCase()
+    {
+        // The backups taken before a save go to a temporary data folder.
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    }
     void cleanup() { vhid::unplugAll(); }
 
     void hintWhileNoDevice_data();
@@ -295,10 +302,10 @@ void WindowGuidanceTest::resultsInTheStatusBar()
 
         child<QPushButton>(rig.window, "pushButton_SaveConfig")->click();
         QTRY_COMPARE(statusOf(rig.window),
-                     QStringLiteral("Settings saved to ZUD Wheel Base: 3 profiles."));
+                     QStringLiteral("Saved 3 profiles to ZUD Wheel Base, verified"));
         // A profile added is no load from the device.
         child<QPushButton>(rig.window, "pushButton_AddProfile")->click();
-        QVERIFY(statusOf(rig.window).startsWith(QLatin1String("Settings saved")));
+        QVERIFY(statusOf(rig.window).startsWith(QLatin1String("Saved 3 profiles")));
 
         auto *logging = child<QPushButton>(rig.window, "pushButton_Logging");
         logging->click();
@@ -334,7 +341,7 @@ void WindowGuidanceTest::shortcuts_data()
 {
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("result");
-    QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << "Settings saved to ZUD Wheel Base";
+    QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << "Saved 3 profiles to ZUD Wheel Base";
     QTest::newRow("Ctrl+R reloads") << int(Qt::Key_R) << "Settings loaded from ZUD Wheel Base";
 }
 

@@ -255,7 +255,9 @@ void WindowSettingsTest::renamingAndTheSixteenByteLimit()
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(rig.current().name), 16),
              QByteArray("ABCDEFGHIJKLMNOP"));
     QCOMPARE(rig.profiles()->count(), 3);
-    QCOMPARE(rig.profiles()->itemText(1), QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+    // What does not fit the 16 bytes cannot be typed at all.
+    QCOMPARE(edit->text(), QStringLiteral("ABCDEFGHIJKLMNOP"));
+    QCOMPARE(rig.profiles()->itemText(1), QStringLiteral("ABCDEFGHIJKLMNOP"));
     // The neighbours are untouched, in the table and in the list.
     QCOMPARE(profileNameText(rig.wheelBase->profiles[0]), QStringLiteral("Track A"));
     QCOMPARE(rig.profiles()->itemText(2), QStringLiteral("Track C"));
@@ -281,9 +283,14 @@ void WindowSettingsTest::nonAsciiNames()
     RIG_READY(rig);
     QLineEdit *edit = rig.profiles()->lineEdit();
     edit->selectAll();
-    // "Nürburgring-Ö" takes 15 bytes; the ö after it would straddle the
-    // 16-byte limit and is left out whole.
+    // "Nürburgring-Öö" takes 17 bytes: pasting it is refused whole.
     edit->insert(QString::fromUtf8("Nürburgring-Öö")); // pasted: keyClicks is ASCII only
+    QCOMPARE(QString::fromUtf8(storedNameBytes(rig.current())), QStringLiteral("Track A"));
+    // "Nürburgring-Ö" takes 15 bytes; an ö after it would not fit.
+    edit->selectAll();
+    edit->insert(QString::fromUtf8("Nürburgring-Ö"));
+    edit->insert(QString::fromUtf8("ö"));
+    QCOMPARE(edit->text(), QString::fromUtf8("Nürburgring-Ö"));
     const QByteArray stored = storedNameBytes(rig.current());
     QVERIFY(stored.size() <= 16);
     QVERIFY(isValidUtf8(stored));
@@ -378,9 +385,13 @@ void WindowSettingsTest::saveThenReloadGivesBackWhatWasSaved()
     QCOMPARE(int(rig.emulator->profile(2).inertia), 30);
     QCOMPARE(profileNameText(rig.emulator->profile(2)), QStringLiteral("Profile 2"));
 
-    // Spoil the host copy, then read the device back.
+    // Spoil the host copy once the save has been read back, then read the
+    // device again, dropping the edit.
+    QTRY_VERIFY(rig.loaded());
     rig.choose(0);
     child<QSlider>(w, "horiSlider_Force")->setValue(5);
+    DialogAnswerer answers;
+    answers.buttons = {QMessageBox::Discard};
     QTest::mouseClick(child<QPushButton>(w, "pushButton_LoadConfig"), Qt::LeftButton);
     QVERIFY(!child<QPushButton>(w, "pushButton_SaveConfig")->isEnabled());
     QTRY_VERIFY(rig.loaded());
@@ -405,7 +416,12 @@ void WindowSettingsTest::reloadDropsUnsavedEdits()
     ZUD_wheel_tool &w = rig.window;
     QTest::mouseClick(child<QPushButton>(w, "pushButton_AddProfile"), Qt::LeftButton);
     child<QSlider>(w, "horiSlider_Force")->setValue(1);
+    // Only once the user has said so.
+    DialogAnswerer answers;
+    answers.buttons = {QMessageBox::Discard};
     QTest::mouseClick(child<QPushButton>(w, "pushButton_LoadConfig"), Qt::LeftButton);
+    QCOMPARE(answers.boxes().size(), 1);
+    QCOMPARE(answers.boxes().first().text, QStringLiteral("Discard unsaved changes?"));
     QVERIFY(!child<QSlider>(w, "horiSlider_Force")->isEnabled());
     QTRY_VERIFY(rig.loaded());
     QCOMPARE(rig.profiles()->count(), 2);

@@ -17,6 +17,12 @@ UsbDevice::UsbDevice(QString id, hid_device *hidDevice)
     buffer[productStringChars - 1] = L'\0';
     productString = QString::fromWCharArray(buffer, int(std::wcslen(buffer)));
 
+    wchar_t serial[productStringChars] = {};
+    if (hid_get_serial_number_string(hidDevice, serial, productStringChars) == 0) {
+        serial[productStringChars - 1] = L'\0';
+        serialNumber = QString::fromWCharArray(serial, int(std::wcslen(serial)));
+    }
+
     retryTimer.setSingleShot(true);
     retryTimer.setInterval(retryIntervalMs);
     connect(&retryTimer, &QTimer::timeout, this, &UsbDevice::retryOnTimeout);

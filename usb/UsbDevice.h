@@ -25,6 +25,9 @@ public:
 
     QString getId() const { return id; }
     QString getProductString() const { return productString; }
+    // The interface's HID serial number, read once when it was opened; empty
+    // when the device has none.
+    QString getSerialNumber() const { return serialNumber; }
     // For the reader thread, which reads through the handle and nothing else.
     hid_device *getHidDevice() const { return hidDevice; }
 
@@ -45,6 +48,7 @@ private slots:
 protected:
     QString id;
     QString productString;
+    QString serialNumber;
     hid_device *hidDevice;
     ZudUsbReport lastReport;
     QTimer retryTimer;

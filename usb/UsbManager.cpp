@@ -54,6 +54,7 @@ void UsbManager::start(bool startPaused)
 {
     running = true;
     paused = startPaused;
+    readerDone = false;
     {
         std::lock_guard<std::mutex> lock(idleMutex);
         idleWakeRequested = false;
@@ -88,6 +89,7 @@ void UsbManager::stop()
     rescanTimer.stop();
     if (readerThread) {
         readerThread->wait();
+        readerDone.load(std::memory_order_acquire);
         delete readerThread;
         readerThread = nullptr;
     }
@@ -247,6 +249,7 @@ void UsbManager::readerThreadLoop()
         else
             tryReadFromZudDevices();
     }
+    readerDone.store(true, std::memory_order_release);
 }
 
 void UsbManager::tryReadFromZudDevices()

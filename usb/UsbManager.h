@@ -83,6 +83,12 @@ private:
 
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
+    // Set by the reader as its last act and read by stop() after the join:
+    // QThread::wait() joins through a condition variable inside Qt, which
+    // ThreadSanitizer cannot see, and this pair tells it that everything the
+    // reader did happened before stop() returns (a manager built later at
+    // the same address is then no race).
+    std::atomic<bool> readerDone{false};
     int waitTimeoutMs = 500;
     QTimer rescanTimer;
     QReadWriteLock devicesLock{QReadWriteLock::NonRecursive};

@@ -1,0 +1,89 @@
+// `center` and `factory-defaults`: the window's two one-shot buttons.
+#include "cli/Commands.h"
+#include "cli/ProfileBackup.h"
+#include "cli/WheelBaseExchange.h"
+
+#include "devices/UsbDeviceZudBootloader.h"
+#include "devices/UsbDeviceZudWheelBase.h"
+
+namespace {
+
+QString profileName(const ZudUsbWheelBaseProfile &profile)
+{
+    const char *name = reinterpret_cast<const char *>(profile.name);
+    return QString::fromUtf8(name, int(qstrnlen(name, sizeof profile.name)));
+}
+
+} // namespace
+
+int runCenter(CommandContext &context)
+{
+    DeviceSession session(context.console, context.timeouts);
+    session.start();
+    QString id;
+    if (const int status = session.select(context.devicePath, {DeviceKind::WheelBase}, id))
+        return status;
+    // The centre is set in the current profile, which the device sends
+    // along: the table is loaded first, as the window has it.
+    const QString unchanged = QStringLiteral("Nothing was changed on the device.");
+    if (const int status =
+            loadWheelBaseTable(session, id, QStringLiteral("Loading the profiles"), unchanged))
+        return status;
+    if (const int status = centerWheelBaseRim(
+            session, id, QStringLiteral("Centring the rim"),
+            QStringLiteral("The centre may or may not have been taken over; run center again.")))
+        return status;
+    auto *wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
+    if (!wheelBase)
+        return reportStepFailure(context.console, QStringLiteral("Centring the rim"),
+                                 QStringLiteral("the wheel base left the bus"), QString());
+    const ZudUsbWheelBaseProfile &profile = wheelBase->profiles[wheelBase->currentProfile];
+    context.console.out(
+        QStringLiteral("Centred the rim of %1: profile %2 \"%3\", centre offset %4.")
+            .arg(id)
+            .arg(wheelBase->currentProfile)
+            .arg(profileName(profile))
+            .arg(double(profile.centerOffset.get())));
+    return CliExit::done;
+}
+
+int runFactoryDefaults(CommandContext &context)
+{
+    if (!context.parser.isSet(QStringLiteral("yes"))) {
+        context.console.err(QStringLiteral("factory-defaults erases every profile on the device "
+                                           "and restores the factory settings; run it again with "
+                                           "--yes to go ahead."));
+        return CliExit::usage;
+    }
+    DeviceSession session(context.console, context.timeouts);
+    session.start();
+    QString id;
+    if (const int status =
+            session.select(context.devicePath, {DeviceKind::WheelBase, DeviceKind::Bootloader}, id))
+        return status;
+
+    if (session.deviceAs<UsbDeviceZudWheelBase>(id)) {
+        QString backupPath;
+        if (const int status =
+                backUpWheelBaseTable(session, id, QStringLiteral("factory-defaults"), backupPath))
+            return status;
+        auto *wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
+        if (!wheelBase)
+            return reportStepFailure(context.console, QStringLiteral("Restoring factory defaults"),
+                                     QStringLiteral("the wheel base left the bus"),
+                                     QStringLiteral("Nothing was sent to it."));
+        wheelBase->resetToFactoryDefaults();
+        context.console.out(QStringLiteral("Factory defaults restored on %1; the profiles before "
+                                           "are in %2")
+                                .arg(id, backupPath));
+        return CliExit::done;
+    }
+    auto *bootloader = session.deviceAs<UsbDeviceZudBootloader>(id);
+    if (!bootloader)
+        return reportStepFailure(context.console, QStringLiteral("Restoring factory defaults"),
+                                 QStringLiteral("the bootloader left the bus"),
+                                 QStringLiteral("Nothing was sent to it."));
+    bootloader->resetToFactoryDefaults();
+    context.console.out(QStringLiteral("Factory defaults restored on %1.").arg(id));
+    return CliExit::done;
+}

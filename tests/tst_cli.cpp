@@ -1,0 +1,680 @@
+// zud-wheel end to end: every command run in-process through its entry
+// function against the emulators on the virtual bus, with standard output
+// and standard error captured.
+#include "cli/CliProgress.h"
+#include "cli/ZudWheelMain.h"
+#include "profiles/ProfileBackupStore.h"
+#include "profiles/ProfileFile.h"
+#include "simulator/BootloaderEmulator.h"
+#include "simulator/PedalsEmulator.h"
+#include "simulator/WheelBaseEmulator.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &arguments)
+{
+    QList<QByteArray> bytes{QByteArrayLiteral("zud-wheel")};
+    for (const QString &argument : arguments)
+        bytes.append(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    CliRun run;
+    run.status = zudWheelMain(int(bytes.size()), argv.data(), out, err, false);
+    run.out = QString::fromUtf8(out.data());
+    run.err = QString::fromUtf8(err.data());
+    return run;
+}
+
+// Device commands wait this long in the tests instead of 15 s.
+const QString shortWait = QStringLiteral("--wait-ms=3000");
+
+QString pathOf(const vhid::DevicePtr &device)
+{
+    return QString::fromStdString(device->path());
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(random.generate() & 0xFF);
+    return bytes;
+}
+
+std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)
+{
+    std::vector<ZudUsbWheelBaseProfile> profiles;
+    for (int i = 0; i < count; ++i) {
+        ZudUsbWheelBaseProfile p = emu::WheelBaseEmulator::factoryProfile(i);
+        const QByteArray name = "Rally " + QByteArray::number(i);
+        std::memset(p.name, 0, sizeof p.name);
+        std::memcpy(p.name, name.constData(), size_t(name.size()));
+        p.maxForce = 40 + i;
+        p.damping = int8_t(5 + i);
+        p.centerOffset = 0.1f * float(i) - 0.3f;
+        profiles.push_back(p);
+    }
+    return profiles;
+}
+
+// A wheel base that goes into its bootloader and back, as the real one does;
+// the bootloader is kept so that the test sees the image it received. With
+// keepTable false the wheel base comes back with its factory table.
+struct WheelBaseRig {
+    std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
+    std::shared_ptr<emu::WheelBaseEmulator> returned;
+    std::shared_ptr<emu::BootloaderEmulator> bootloader;
+
+    explicit WheelBaseRig(bool keepTable)
+    {
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        config.device.serialNumber = L"CLI-TEST-1";
+        config.onEnterBootloader = [this, keepTable, config] {
+            const auto profiles = wheelBase->profiles();
+            const int current = wheelBase->currentProfile();
+            emu::BootloaderEmulator::Config boot;
+            boot.restartApplication = [this, keepTable, config, profiles, current] {
+                auto again = config;
+                again.onEnterBootloader = nullptr;
+                returned = emu::WheelBaseEmulator::plug(again);
+                if (keepTable)
+                    returned->setProfiles(profiles, current);
+            };
+            bootloader = emu::BootloaderEmulator::plug(boot);
+        };
+        wheelBase = emu::WheelBaseEmulator::plug(config);
+        wheelBase->setProfiles(sampleProfiles(4), 2);
+    }
+};
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void usage_data();
+    void usage();
+    void list_json();
+    void deviceChoice_data();
+    void deviceChoice();
+    void badFiles_data();
+    void badFiles();
+    void exportThenImportVerifies();
+    void updateFirmware_data();
+    void updateFirmware();
+    void firmwareFailures_data();
+    void firmwareFailures();
+    void ctrlC_data();
+    void ctrlC();
+    void log_data();
+    void log();
+    void centerAndFactoryDefaults();
+    void progressBar_data();
+    void progressBar();
+
+private:
+    // A new folder for every test function and row.
+    std::unique_ptr<QTemporaryDir> dir;
+    QString file(const QString &name) const { return QDir(dir->path()).absoluteFilePath(name); }
+};
+
+void TestCli::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    // Backups go to a folder of the test's own.
+    qputenv("XDG_DATA_HOME", file(QStringLiteral("data")).toUtf8());
+}
+
+void TestCli::cleanup()
+{
+    vhid::unplugAll();
+}
+
+void TestCli::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("nothing") << QStringList{} << 2 << ""
+                             << "Usage: zud-wheel COMMAND";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "update-firmware FILE"
+                          << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "zud-wheel 1."
+                             << "";
+    QTest::newRow("help command") << QStringList{"help", "log"} << 0
+                                  << "Usage: zud-wheel log FILE --seconds N"
+                                  << "";
+    QTest::newRow("command --help")
+        << QStringList{"import-profiles", "--help"} << 0 << "--device <PATH>"
+        << "";
+    QTest::newRow("unknown command") << QStringList{"flash"} << 2 << ""
+                                     << "No such command: flash";
+    QTest::newRow("unknown option") << QStringList{"list", "--fast"} << 2 << ""
+                                    << "Unknown option 'fast'";
+    QTest::newRow("missing file") << QStringList{"export-profiles"} << 2 << ""
+                                  << "export-profiles needs FILE";
+    QTest::newRow("extra argument") << QStringList{"center", "now"} << 2 << ""
+                                    << "Unexpected argument: now";
+    QTest::newRow("log without seconds") << QStringList{"log", "x.csv"} << 2 << ""
+                                         << "log needs --seconds N";
+    QTest::newRow("log with zero seconds")
+        << QStringList{"log", "x.csv", "--seconds", "0"} << 2 << ""
+        << "log needs --seconds N";
+    QTest::newRow("factory defaults unconfirmed") << QStringList{"factory-defaults"} << 2 << ""
+                                                  << "run it again with --yes";
+}
+
+void TestCli::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.out.contains(out), qPrintable(run.out));
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    // Usage errors never reach a device.
+    QCOMPARE(wheelBase->commandCount(), size_t(0));
+}
+
+void TestCli::list_json()
+{
+    emu::WheelBaseEmulator::Config wheelConfig;
+    wheelConfig.device.serialNumber = L"WB-42";
+    auto wheelBase = emu::WheelBaseEmulator::plug(wheelConfig);
+    auto pedals = emu::PedalsEmulator::plug();
+    emu::BootloaderEmulator::Config bootConfig;
+    bootConfig.productId = 0x5C05;
+    auto bootloader = emu::BootloaderEmulator::plug(bootConfig);
+
+    const CliRun run = runCli({"list", "--json"});
+    QCOMPARE(run.status, 0);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    QVERIFY(document.isArray());
+    QMap<QString, QJsonObject> byKind;
+    for (const QJsonValue &value : document.array()) {
+        const QJsonObject object = value.toObject();
+        QCOMPARE(object.keys().size(), 6);
+        byKind.insert(object.value("kind").toString(), object);
+    }
+    QCOMPARE(byKind.keys(), (QStringList{"bootloader", "pedals", "wheel base"}));
+    const QJsonObject wheel = byKind.value("wheel base");
+    QCOMPARE(wheel.value("product").toString(), QStringLiteral("ZUD Wheel Base"));
+    QCOMPARE(wheel.value("path").toString(), pathOf(wheelBase->device()));
+    QCOMPARE(wheel.value("serial").toString(), QStringLiteral("WB-42"));
+    QCOMPARE(wheel.value("vendorId").toInt(), 0x0483);
+    QCOMPARE(wheel.value("productId").toInt(), 0xA355);
+    QCOMPARE(byKind.value("pedals").value("productId").toInt(), 0xA112);
+    QCOMPARE(byKind.value("bootloader").value("productId").toInt(), 0x5C05);
+    QCOMPARE(byKind.value("bootloader").value("path").toString(), pathOf(bootloader->device()));
+
+    // The text form: one device a line.
+    const CliRun text = runCli({"list"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.out.count('\n'), 3);
+    QVERIFY(text.out.contains("wheel base\tZUD Wheel Base\t" + pathOf(wheelBase->device()) +
+                              "\tWB-42\t0483:a355\n"));
+}
+
+void TestCli::deviceChoice_data()
+{
+    QTest::addColumn<int>("wheelBases");
+    QTest::addColumn<QString>("device"); // "first": the first wheel base's path
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("none") << 0 << "" << 1 << "No wheel base found.";
+    QTest::newRow("two without --device") << 2 << "" << 2 << "2 devices could be meant";
+    QTest::newRow("two with --device") << 2 << "first" << 0 << "";
+    QTest::newRow("no device at the path")
+        << 1 << "vhid-nowhere" << 1 << "No supported device at vhid-nowhere.";
+    QTest::newRow("pedals are no wheel base")
+        << 1 << "pedals" << 1 << "is a pedals; this command needs a wheel base";
+}
+
+void TestCli::deviceChoice()
+{
+    QFETCH(int, wheelBases);
+    QFETCH(QString, device);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    std::vector<std::shared_ptr<emu::WheelBaseEmulator>> wheels;
+    for (int i = 0; i < wheelBases; ++i)
+        wheels.push_back(emu::WheelBaseEmulator::plug());
+    auto pedals = emu::PedalsEmulator::plug();
+    QStringList arguments{"export-profiles", file("out.json"), shortWait};
+    if (device == "first")
+        arguments << "--device" << pathOf(wheels.front()->device());
+    else if (device == "pedals")
+        arguments << "--device" << pathOf(pedals->device());
+    else if (!device.isEmpty())
+        arguments << "--device" << device;
+
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    if (wheelBases == 2 && device.isEmpty()) {
+        // The refusal lists every candidate.
+        for (const auto &wheel : wheels)
+            QVERIFY(run.err.contains(pathOf(wheel->device())));
+        QVERIFY(!run.err.contains(pathOf(pedals->device())));
+    }
+    QCOMPARE(QFile::exists(file("out.json")), status == 0);
+}
+
+void TestCli::badFiles_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("content"); // "<none>": no such file
+    QTest::addColumn<qint64>("size");        // > 0: a sparse file of this size
+    QTest::addColumn<QString>("err");
+    QTest::newRow("firmware missing")
+        << "update-firmware" << QByteArray("<none>") << qint64(0) << "Cannot use the firmware file";
+    QTest::newRow("firmware too large") << "update-firmware" << QByteArray()
+                                        << qint64(32767 * 32 + 1) << "Firmware image too large";
+    QTest::newRow("profiles missing")
+        << "import-profiles" << QByteArray("<none>") << qint64(0) << "in.bin";
+    QTest::newRow("profiles not JSON")
+        << "import-profiles" << QByteArray("{ not json") << qint64(0) << "in.bin";
+    QTest::newRow("profiles field out of range")
+        << "import-profiles"
+        << QByteArray(R"({"format": "zud-wheel-profiles", "version": 1, "currentProfile": 0,
+            "profiles": [{"index": 0, "name": "Rally", "centerOffset": 0,
+            "rotationDegrees": 900, "encoderType": "BISS-C", "encoderResolution": 4194304,
+            "maxForce": 250, "smoothing": 1, "damping": 10, "friction": 10, "inertia": 0,
+            "spring": 0, "dampingEffect": "Device and Game Effects",
+            "frictionEffect": "Device and Game Effects", "inertiaEffect": "Device and Game Effects",
+            "springEffect": "Game Effect Only"}]})")
+        << qint64(0) << "\"maxForce\" is 250";
+}
+
+void TestCli::badFiles()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, size);
+    QFETCH(QString, err);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    const QString path = file("in.bin");
+    if (content != "<none>") {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(content);
+        if (size > 0)
+            QVERIFY(out.resize(size));
+    }
+    const CliRun run = runCli({command, path, shortWait});
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    // The file is refused before the device is touched.
+    QCOMPARE(wheelBase->commandCount(), size_t(0));
+}
+
+void TestCli::exportThenImportVerifies()
+{
+    auto source = emu::WheelBaseEmulator::plug();
+    source->setProfiles(sampleProfiles(5), 3);
+    const CliRun exported = runCli({"export-profiles", file("table.json"), shortWait});
+    QCOMPARE(exported.status, 0);
+    QVERIFY2(exported.out.contains("Exported 5 profiles"), qPrintable(exported.out));
+    source->unplug();
+
+    emu::WheelBaseEmulator::Config config;
+    config.factoryProfileCount = 2;
+    config.device.serialNumber = L"TARGET";
+    auto target = emu::WheelBaseEmulator::plug(config);
+    const std::vector<ZudUsbWheelBaseProfile> factory = target->profiles();
+    const CliRun imported = runCli({"import-profiles", file("table.json"), shortWait});
+    QCOMPARE(imported.status, 0);
+    QVERIFY2(imported.out.contains("Imported 5 profiles") && imported.out.contains("verified"),
+             qPrintable(imported.out + imported.err));
+    QCOMPARE(target->profileCount(), 5);
+    QCOMPARE(target->currentProfile(), 3);
+    const auto expected = sampleProfiles(5);
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(std::memcmp(&expected[size_t(i)], &target->profiles()[size_t(i)],
+                            sizeof(ZudUsbWheelBaseProfile)) == 0);
+
+    // The table it had before is in the backup, under the device's serial.
+    const QList<ProfileBackup> backups =
+        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("TARGET", QString(), QString()));
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.first().reason, QStringLiteral("import"));
+    ProfileTable before;
+    QString error;
+    QVERIFY2(readProfileFile(backups.first().path, before, error), qPrintable(error));
+    QCOMPARE(before.profiles.size(), 2);
+    QVERIFY(std::memcmp(&before.profiles[1], &factory[1], sizeof(ZudUsbWheelBaseProfile)) == 0);
+}
+
+void TestCli::updateFirmware_data()
+{
+    QTest::addColumn<bool>("keepTable");
+    QTest::addColumn<int>("imageSize");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("profiles kept")
+        << true << 4000 << "The profiles survived the update: 4 profiles";
+    QTest::newRow("profiles reset, odd size")
+        << false << 1001 << "The profiles did not survive the update";
+}
+
+void TestCli::updateFirmware()
+{
+    QFETCH(bool, keepTable);
+    QFETCH(int, imageSize);
+    QFETCH(QString, verdict);
+    WheelBaseRig rig(keepTable);
+    const QByteArray image = randomBytes(imageSize, 7);
+    QFile out(file("new.fw"));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(image) == image.size());
+    out.close();
+
+    const CliRun run = runCli({"update-firmware", file("new.fw"), shortWait});
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains(verdict), qPrintable(run.out + run.err));
+    QVERIFY(run.out.contains("The wheel base is back at " + pathOf(rig.returned->device())));
+    // One progress line per tenth on a pipe.
+    QVERIFY(run.err.contains("Firmware: 50 %"));
+    QVERIFY(run.err.contains("Firmware: 100 %"));
+
+    // The image arrived bit for bit, filled up with zeros to whole chunks.
+    QVERIFY(rig.bootloader);
+    QVERIFY(rig.bootloader->transferEnded());
+    QCOMPARE(rig.bootloader->crcMismatches(), 0);
+    const std::vector<uint8_t> received = rig.bootloader->image();
+    QCOMPARE(int(received.size()), (imageSize + 31) / 32 * 32);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(received.data()), imageSize), image);
+    QVERIFY(
+        std::all_of(received.begin() + imageSize, received.end(), [](uint8_t b) { return !b; }));
+    // The backup holds the table from before the update.
+    const QList<ProfileBackup> backups = ProfileBackupStore().list(
+        ProfileBackupStore::deviceFolder("CLI-TEST-1", QString(), QString()));
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.first().reason, QStringLiteral("firmware"));
+    QCOMPARE(backups.first().profileCount, 4);
+}
+
+void TestCli::firmwareFailures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("no bootloader appears")
+        << "no bootloader"
+        << "Entering the bootloader failed: no bootloader appeared within 1.5 s. The wheel base "
+           "is no longer on the bus";
+    QTest::newRow("bootloader leaves during the transfer")
+        << "unplug"
+        << "Transferring the firmware failed: the bootloader left the bus at chunk 9";
+    QTest::newRow("bootloader refuses a chunk")
+        << "crc"
+        << "Transferring the firmware failed: the bootloader refused at chunk 4 of 40: "
+           "CRC failed on chunk 4 of 40. The device is still in the bootloader: run "
+           "update-firmware again.";
+    QTest::newRow("bootloader stops answering")
+        << "silent"
+        << "the bootloader stopped answering at chunk 6 of 40 (nothing for 1.5 s). "
+           "The device is still in the bootloader";
+    QTest::newRow("device does not come back")
+        << "no return"
+        << "Exiting the bootloader failed: the device did not come back within "
+           "1.5 s. The firmware was sent completely and the bootloader has left";
+}
+
+void TestCli::firmwareFailures()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, err);
+    std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
+    std::shared_ptr<emu::BootloaderEmulator> bootloader;
+    if (fault == "no bootloader") {
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        wheelBase = emu::WheelBaseEmulator::plug(config); // leaves, and nothing comes
+    } else {
+        emu::BootloaderEmulator::Config config;
+        config.restartApplication = [] {}; // leaves, and nothing comes
+        bootloader = emu::BootloaderEmulator::plug(config);
+        if (fault == "unplug")
+            bootloader->unplugAfterChunk(9);
+        else if (fault == "crc")
+            bootloader->corruptCrc(4);
+        else if (fault == "silent")
+            bootloader->dropAcknowledgements(6, 1000);
+    }
+    const QByteArray image = randomBytes(40 * 32, 3);
+    QFile out(file("new.fw"));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(image) == image.size());
+    out.close();
+
+    const CliRun run = runCli({"update-firmware", file("new.fw"), "--wait-ms=1500"});
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+}
+
+void TestCli::ctrlC_data()
+{
+    QTest::addColumn<bool>("inTransfer");
+    QTest::addColumn<QString>("err");
+    // In the transfer the first Ctrl-C only warns; in a wait one stops.
+    QTest::newRow("transfer, twice") << true
+                                     << "Transferring the firmware failed: stopped by Ctrl-C at "
+                                        "chunk";
+    QTest::newRow("waiting for the bootloader, once")
+        << false
+        << "Entering the bootloader failed: stopped by Ctrl-C while waiting for the bootloader. "
+           "The wheel base is no longer on the bus";
+}
+
+void TestCli::ctrlC()
+{
+    QFETCH(bool, inTransfer);
+    QFETCH(QString, err);
+    std::shared_ptr<emu::BootloaderEmulator> bootloader;
+    std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
+    if (inTransfer) {
+        bootloader = emu::BootloaderEmulator::plug();
+        bootloader->setAcknowledgementDelay(std::chrono::milliseconds(2));
+    } else {
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        wheelBase = emu::WheelBaseEmulator::plug(config); // leaves, and nothing comes
+    }
+    QFile out(file("new.fw"));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(randomBytes(32 * 5000, 5)) == 32 * 5000);
+    out.close();
+
+    QList<QByteArray> bytes{"zud-wheel", "update-firmware", file("new.fw").toLocal8Bit()};
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    QBuffer outBuffer, errBuffer;
+    outBuffer.open(QIODevice::WriteOnly);
+    errBuffer.open(QIODevice::WriteOnly);
+    // Ctrl-C once the step runs, and again once the first is answered.
+    int sent = 0;
+    QTimer ctrlC;
+    connect(&ctrlC, &QTimer::timeout, this, [&] {
+        const QByteArray text = errBuffer.data();
+        if ((sent == 0 && text.contains(inTransfer ? "Firmware: 10 %" : "Waiting for the boot")) ||
+            (sent == 1 && text.contains("Press Ctrl-C again"))) {
+            ++sent;
+            std::raise(SIGINT);
+        }
+    });
+    ctrlC.start(5);
+    const int status = zudWheelMain(int(argv.size()), argv.data(), outBuffer, errBuffer, false);
+    ctrlC.stop();
+    const QString text = QString::fromUtf8(errBuffer.data());
+    QCOMPARE(sent, inTransfer ? 2 : 1);
+    QCOMPARE(status, 3);
+    QVERIFY2(text.contains(err), qPrintable(text));
+    QCOMPARE(text.contains("Stopping now leaves the device in its bootloader"), inTransfer);
+    if (inTransfer) {
+        QVERIFY(text.contains("still in the bootloader: run update-firmware again"));
+        QVERIFY(!bootloader->transferEnded());
+    }
+}
+
+void TestCli::log_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("updateKind");
+    QTest::addColumn<bool>("everyReport");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("fields");
+    QTest::addColumn<int>("minRows");
+    QTest::addColumn<int>("maxRows");
+    QTest::addColumn<int>("unplugMs"); // > 0: the device leaves after this long
+    // 0.5 s of 1000 reports a second: throttled to one per 16 ms, or all.
+    QTest::newRow("wheel kind 1") << "wheel" << 1 << false
+                                  << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque "
+                                                "OUT %\r\n")
+                                  << 6 << 5 << 40 << 0;
+    QTest::newRow("wheel kind 2, every report")
+        << "wheel" << 2 << true
+        << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque OUT %, Torque Actual "
+                      "%,Rotor Pos\r\n")
+        << 7 << 100 << 10000 << 0;
+    QTest::newRow("pedals") << "pedals" << 0 << false << QByteArray("Time,dt,x,y,z\r\n") << 5 << 50
+                            << 1000 << 0;
+    // The rows until then are kept.
+    QTest::newRow("wheel leaves") << "wheel" << 1 << false
+                                  << QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque "
+                                                "OUT %\r\n")
+                                  << 6 << 1 << 40 << 300;
+}
+
+void TestCli::log()
+{
+    QFETCH(QString, device);
+    QFETCH(int, updateKind);
+    QFETCH(bool, everyReport);
+    QFETCH(QByteArray, header);
+    QFETCH(int, fields);
+    QFETCH(int, minRows);
+    QFETCH(int, maxRows);
+    QFETCH(int, unplugMs);
+    std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
+    std::shared_ptr<emu::PedalsEmulator> pedals;
+    if (device == "wheel") {
+        emu::WheelBaseEmulator::Config config;
+        config.updateKind = uint8_t(updateKind);
+        wheelBase = emu::WheelBaseEmulator::plug(config);
+    } else {
+        pedals = emu::PedalsEmulator::plug();
+        pedals->setAxes(0, 65535, 32768);
+    }
+    QStringList arguments{"log", file("live.csv"), "--seconds", unplugMs ? "5" : "0.5", shortWait};
+    if (everyReport)
+        arguments << "--every-report";
+    if (unplugMs)
+        QTimer::singleShot(unplugMs, this, [&] { wheelBase->unplug(); });
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.status, unplugMs ? 3 : 0);
+    QVERIFY2(run.out.contains("Logged"), qPrintable(run.out + run.err));
+    if (unplugMs)
+        QVERIFY2(run.err.contains("Logging failed: the device left the bus after"),
+                 qPrintable(run.err));
+
+    QFile csv(file("live.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QByteArray text = csv.readAll();
+    QVERIFY(text.startsWith(header));
+    QList<QByteArray> rows = text.mid(header.size()).split('\n');
+    QCOMPARE(rows.takeLast(), QByteArray()); // every row ends with a line end
+    QVERIFY2(rows.size() >= minRows && rows.size() <= maxRows, QByteArray::number(rows.size()));
+    for (const QByteArray &row : rows) {
+        QVERIFY(row.endsWith('\r'));
+        QCOMPARE(row.count(',') + 1, fields);
+    }
+    if (pedals)
+        QVERIFY(rows.first().endsWith(",0,65535,32768\r"));
+    QVERIFY(run.out.contains(QStringLiteral("Logged %1 rows").arg(rows.size())));
+}
+
+void TestCli::centerAndFactoryDefaults()
+{
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 0;
+    config.device.serialNumber = L"CENTRE";
+    auto wheelBase = emu::WheelBaseEmulator::plug(config);
+    wheelBase->setProfiles(sampleProfiles(3), 1);
+    wheelBase->setPosition(12.5);
+
+    const CliRun centred = runCli({"center", shortWait});
+    QCOMPARE(centred.status, 0);
+    QVERIFY2(centred.out.contains("Centred the rim of " + pathOf(wheelBase->device()) +
+                                  ": profile 1 \"Rally 1\""),
+             qPrintable(centred.out + centred.err));
+    QVERIFY(wheelBase->profile(1).centerOffset.get() != sampleProfiles(3)[1].centerOffset.get());
+
+    const CliRun reset = runCli({"factory-defaults", "--yes", shortWait});
+    QCOMPARE(reset.status, 0);
+    QTRY_COMPARE(wheelBase->factoryResets(), 1);
+    const QList<ProfileBackup> backups =
+        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("CENTRE", QString(), QString()));
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.first().reason, QStringLiteral("factory-defaults"));
+    QCOMPARE(backups.first().profileCount, 3);
+    QVERIFY(reset.out.contains(backups.first().path));
+}
+
+void TestCli::progressBar_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start") << 0 << 400 << 0 << "x [..............................]   0 %";
+    QTest::newRow("half") << 200 << 400 << 2000
+                          << "x [###############...............]  50 %  100 chunks/s  0:02 left";
+    QTest::newRow("done") << 400 << 400 << 4000
+                          << "x [##############################] 100 %  100 chunks/s";
+    QTest::newRow("empty image") << 0 << 0 << 5 << "x [##############################] 100 %";
+}
+
+void TestCli::progressBar()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(int, elapsedMs);
+    QFETCH(QString, text);
+    QCOMPARE(CliProgress::barText("x", "chunks", done, total, elapsedMs), text);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

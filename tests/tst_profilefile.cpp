@@ -1,0 +1,433 @@
+// Profile files and backups: byte-exact round trips, the refusal of every
+// kind of bad document, save verification lines, and the backup store.
+#include "profiles/ProfileBackupStore.h"
+#include "profiles/ProfileFile.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+Q_DECLARE_METATYPE(ProfileTable)
+
+namespace {
+
+ZudUsbWheelBaseProfile makeProfile(int index, const QByteArray &name)
+{
+    ZudUsbWheelBaseProfile p{};
+    p.index = uint8_t(index);
+    std::memcpy(p.name, name.constData(), size_t(qMin(name.size(), zudProfileNameBytes)));
+    p.centerOffset = 0.125f * float(index % 8) - 0.5f;
+    p.rotationDegrees = 90 * (index % 111);
+    p.encoderType = uint8_t(index % 4);
+    p.encoderResolution = 4194304 + index;
+    p.maxForce = index % 101;
+    p.smoothing = int8_t(index % 5);
+    p.damping = int8_t(index % 11 * 10);
+    p.friction = int8_t(55);
+    p.inertia = int8_t(index % 3 * 10);
+    p.spring = int8_t(100);
+    p.dampingEffect = uint8_t(index % 3);
+    p.frictionEffect = 2;
+    p.inertiaEffect = 0;
+    p.springEffect = 1;
+    return p;
+}
+
+ProfileTable makeTable(int count, int current = 0)
+{
+    ProfileTable table;
+    table.currentProfile = current;
+    for (int i = 0; i < count; ++i)
+        table.profiles.append(makeProfile(i, "Profile " + QByteArray::number(i)));
+    return table;
+}
+
+float floatFromBits(quint32 bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// Sets (or, with an undefined value, removes) the value at a path such as
+// "profiles/1/maxForce" in a JSON document.
+QJsonValue changed(const QJsonValue &node, QStringList path, const QJsonValue &value)
+{
+    const QString key = path.takeFirst();
+    if (node.isArray()) {
+        QJsonArray array = node.toArray();
+        const int i = key.toInt();
+        if (path.isEmpty())
+            array[i] = value;
+        else
+            array[i] = changed(array[i], path, value);
+        return array;
+    }
+    QJsonObject object = node.toObject();
+    if (path.isEmpty() && value.isUndefined())
+        object.remove(key);
+    else if (path.isEmpty())
+        object[key] = value;
+    else
+        object[key] = changed(object[key], path, value);
+    return object;
+}
+
+} // namespace
+
+class TestProfileFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<ProfileTable>("table");
+        QTest::newRow("one profile") << makeTable(1);
+        QTest::newRow("100 profiles") << makeTable(100, 57);
+
+        ProfileTable names = makeTable(8, 7);
+        const QByteArray odd[] = {
+            QByteArray("\xff\xfe Latin \xe9", 11),           // not UTF-8
+            QByteArray("Sixteen bytes!!!"),                  // no terminating zero
+            QByteArray("\xc3\xa9t\xc3\xa9 \xe2\x82\xac", 9), // UTF-8
+            QByteArray("A\0junk after", 12),                 // bytes after the zero
+            QByteArray("\"quote\\ \t\n", 10),                // JSON escapes
+            QByteArray(),                                    // empty
+            QByteArray("\xed\xa0\x80surrogate", 12),         // encoded surrogate
+            QByteArray("\xe2\x82", 2),                       // cut character
+        };
+        for (int i = 0; i < 8; ++i) {
+            std::memset(names.profiles[i].name, 0, zudProfileNameBytes);
+            std::memcpy(names.profiles[i].name, odd[i].constData(), size_t(odd[i].size()));
+        }
+        QTest::newRow("odd names") << names;
+
+        ProfileTable floats = makeTable(9);
+        const float extreme[] = {std::numeric_limits<float>::quiet_NaN(),
+                                 floatFromBits(0xffc01234), // negative NaN with a payload
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 -0.0f,
+                                 std::numeric_limits<float>::denorm_min(),
+                                 -std::numeric_limits<float>::max(),
+                                 1.0f / 3.0f,
+                                 std::numeric_limits<float>::min()};
+        for (int i = 0; i < 9; ++i)
+            floats.profiles[i].centerOffset = extreme[i];
+        QTest::newRow("extreme floats") << floats;
+
+        // Enumeration bytes without a combo text are written as numbers.
+        ProfileTable enums = makeTable(2);
+        enums.profiles[1].encoderType = 200;
+        enums.profiles[1].springEffect = 3;
+        QTest::newRow("enumerations without a text") << enums;
+    }
+
+    void roundTrip()
+    {
+        QFETCH(ProfileTable, table);
+        ProfileTable read;
+        QString error;
+        QVERIFY2(profileTableFromJson(profileTableToJson(table), read, error), qPrintable(error));
+        QVERIFY(read == table);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("table.json");
+        QVERIFY2(writeProfileFile(path, table, error), qPrintable(error));
+        ProfileTable fromFile;
+        QVERIFY2(readProfileFile(path, fromFile, error), qPrintable(error));
+        QVERIFY(fromFile == table);
+        QVERIFY(profileTableDifferences(table, fromFile).isEmpty());
+    }
+
+    // The document as a person sees it; the README shows the same.
+    void readableDocument()
+    {
+        ProfileTable table;
+        table.profiles.append(makeProfile(0, "Rally"));
+        table.profiles[0].centerOffset = 0.25f;
+        const QByteArray expected = R"({
+    "format": "zud-wheel-profiles",
+    "version": 1,
+    "currentProfile": 0,
+    "profiles": [
+        {
+            "index": 0,
+            "name": "Rally",
+            "centerOffset": 0.25,
+            "rotationDegrees": 0,
+            "encoderType": "Incremental",
+            "encoderResolution": 4194304,
+            "maxForce": 0,
+            "smoothing": 0,
+            "damping": 0,
+            "friction": 55,
+            "inertia": 0,
+            "spring": 100,
+            "dampingEffect": "Device Effect Only",
+            "frictionEffect": "Device and Game Effects",
+            "inertiaEffect": "Device Effect Only",
+            "springEffect": "Game Effect Only"
+        }
+    ]
+}
+)";
+        QCOMPARE(profileTableToJson(table), expected);
+
+        // One profile on its own says so, and reads back as such.
+        ProfileTable read;
+        QString error;
+        ProfileFileScope scope = ProfileFileScope::Table;
+        table.profiles[0].index = 7;
+        QVERIFY(profileTableFromJson(profileTableToJson(table, ProfileFileScope::Profile), read,
+                                     error, scope));
+        QCOMPARE(int(scope), int(ProfileFileScope::Profile));
+        QVERIFY(read == table);
+    }
+
+    void badDocument_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<QString>("message");
+        const QJsonValue none(QJsonValue::Undefined);
+        const QString b = QStringLiteral("Profile 1 \"Profile 1\": ");
+        QTest::newRow("other format") << "format" << QJsonValue("csv")
+                                      << "\"format\" is \"csv\", expected \"zud-wheel-profiles\".";
+        QTest::newRow("newer version")
+            << "version" << QJsonValue(2) << "\"version\" is 2: the file";
+        QTest::newRow("version as text") << "version" << QJsonValue("1") << "\"version\" is \"1\"";
+        QTest::newRow("no profiles")
+            << "profiles" << QJsonValue(QJsonArray()) << "\"profiles\" holds 0 profiles";
+        QTest::newRow("profiles not a list")
+            << "profiles" << QJsonValue(3) << "\"profiles\" is a number, expected a list.";
+        QTest::newRow("current beyond") << "currentProfile" << QJsonValue(2)
+                                        << "\"currentProfile\" is 2, expected a profile number";
+        QTest::newRow("unknown scope") << "scope" << QJsonValue("all") << "\"scope\" is \"all\"";
+        QTest::newRow("profile not object") << "profiles/1" << QJsonValue(true)
+                                            << "Profile 1 is true or false, expected an object.";
+        QTest::newRow("field missing")
+            << "profiles/1/maxForce" << none << b + "\"maxForce\" is missing.";
+        QTest::newRow("above range") << "profiles/1/maxForce" << QJsonValue(250)
+                                     << b + "\"maxForce\" is 250, outside 0 to 100.";
+        QTest::newRow("below range") << "profiles/1/damping" << QJsonValue(-10)
+                                     << b + "\"damping\" is -10, outside 0 to 100.";
+        QTest::newRow("smoothing")
+            << "profiles/1/smoothing" << QJsonValue(5) << b + "\"smoothing\" is 5, outside 0 to 4.";
+        QTest::newRow("rotation") << "profiles/1/rotationDegrees" << QJsonValue(10000)
+                                  << b + "\"rotationDegrees\" is 10000, outside 0 to 9999.";
+        QTest::newRow("resolution") << "profiles/1/encoderResolution" << QJsonValue(1e9)
+                                    << b + "\"encoderResolution\" is 1000000000, outside";
+        QTest::newRow("number as text") << "profiles/1/maxForce" << QJsonValue("50")
+                                        << b + "\"maxForce\" is a string, expected a number.";
+        QTest::newRow("fraction") << "profiles/1/spring" << QJsonValue(50.5)
+                                  << b + "\"spring\" is 50.5, expected a whole number.";
+        QTest::newRow("unknown text") << "profiles/1/encoderType" << QJsonValue("Optical")
+                                      << b + "\"encoderType\" is \"Optical\", expected one of";
+        QTest::newRow("enum beyond a byte") << "profiles/1/springEffect" << QJsonValue(256)
+                                            << b + "\"springEffect\" is 256, outside 0 to 255.";
+        QTest::newRow("index elsewhere")
+            << "profiles/1/index" << QJsonValue(7) << b + "\"index\" is 7, expected 1";
+        QTest::newRow("name too long")
+            << "profiles/1/name" << QJsonValue(QString::fromUtf8("Seventeen \xe2\x82\xac bytes"))
+            << "\"name\" is \"Seventeen \xe2\x82\xac bytes\", 19 bytes in UTF-8, longer than 16.";
+        QTest::newRow("name not text") << "profiles/1/name" << QJsonValue(5)
+                                       << "Profile 1: \"name\" is a number, expected a string.";
+        QTest::newRow("name bytes malformed") << "profiles/1/nameBytes" << QJsonValue("zz")
+                                              << b + "\"nameBytes\" is \"zz\", expected 32";
+        QTest::newRow("name bytes disagree")
+            << "profiles/1/nameBytes" << QJsonValue("41000000000000000000000000000000")
+            << b + "\"name\" is \"Profile 1\", but \"nameBytes\" holds \"A\"";
+        QTest::newRow("float as word") << "profiles/1/centerOffset" << QJsonValue("nan")
+                                       << b + "\"centerOffset\" is \"nan\", expected a number";
+        QTest::newRow("float overflow") << "profiles/1/centerOffset" << QJsonValue(1e39)
+                                        << b + "\"centerOffset\" is 1e+39, outside the range";
+    }
+
+    void badDocument()
+    {
+        QFETCH(QString, path);
+        QFETCH(QJsonValue, value);
+        QFETCH(QString, message);
+        const QJsonValue good = QJsonDocument::fromJson(profileTableToJson(makeTable(2))).object();
+        const QByteArray json =
+            QJsonDocument(changed(good, path.split('/'), value).toObject()).toJson();
+
+        ProfileTable table = makeTable(3, 2);
+        const ProfileTable before = table;
+        QString error;
+        QVERIFY(!profileTableFromJson(json, table, error));
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY(table == before);
+    }
+
+    void badFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QByteArray() << "Cannot read";
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "is not a JSON document";
+        QTest::newRow("array") << QByteArray("[]") << "the document is not a JSON object";
+        QTest::newRow("too large")
+            << QByteArray(int(maxProfileFileBytes) + 1, ' ') << "too large for a profile file";
+        QJsonObject many = QJsonDocument::fromJson(profileTableToJson(makeTable(1))).object();
+        QJsonArray list = many["profiles"].toArray();
+        while (list.size() <= maxProfiles)
+            list.append(list.first());
+        many["profiles"] = list;
+        QTest::newRow("101 profiles")
+            << QJsonDocument(many).toJson() << "holds 101 profiles; a wheel base holds 1 to 100.";
+    }
+
+    void badFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("bad.json");
+        if (!content.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        ProfileTable table = makeTable(1);
+        QString error;
+        QVERIFY(!readProfileFile(path, table, error));
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+        QVERIFY(table == makeTable(1));
+
+        // A file that cannot be created is reported and leaves nothing.
+        const QString unwritable = dir.filePath("no/such/folder/x.json");
+        QVERIFY(!writeProfileFile(unwritable, table, error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(unwritable)), qPrintable(error));
+    }
+
+    void differences_data()
+    {
+        QTest::addColumn<ProfileTable>("actual");
+        QTest::addColumn<QStringList>("lines");
+        ProfileTable damping = makeTable(3, 1);
+        damping.profiles[2].damping = 30;
+        QTest::newRow("one field") << damping
+                                   << QStringList{"Profile 2 \"Profile 2\": \"damping\" is 30, "
+                                                  "expected 20."};
+        ProfileTable two = makeTable(3, 1);
+        two.profiles[0].encoderType = 3;
+        std::memcpy(two.profiles[1].name, "Wet\0", 4);
+        QTest::newRow("enumeration and name")
+            << two
+            << QStringList{"Profile 0 \"Profile 0\": \"encoderType\" is \"BISS-C (Rev)\", "
+                           "expected \"Incremental\".",
+                           "Profile 1 \"Profile 1\": \"name\" is \"Wet\" (bytes "
+                           "57657400696c65203100000000000000), expected \"Profile 1\"."};
+        ProfileTable shorter = makeTable(2, 0);
+        QTest::newRow("count and current")
+            << shorter
+            << QStringList{"The device holds 2 profiles, expected 3.",
+                           "The current profile is 0, expected 1."};
+        ProfileTable nan = makeTable(3, 1);
+        nan.profiles[0].centerOffset = std::numeric_limits<float>::quiet_NaN();
+        QTest::newRow("float") << nan
+                               << QStringList{"Profile 0 \"Profile 0\": \"centerOffset\" is "
+                                              "0x7fc00000, expected -0.5."};
+    }
+
+    void differences()
+    {
+        QFETCH(ProfileTable, actual);
+        QFETCH(QStringList, lines);
+        QCOMPARE(profileTableDifferences(makeTable(3, 1), actual), lines);
+    }
+
+    void backupFolders_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("serial") << "ZWB-0001"
+                                << "ZWB-0001";
+        QTest::newRow("serial made safe") << "../a b"
+                                          << "_._a_b";
+        QTest::newRow("no serial") << ""
+                                   << "ZUD_Wheel_Base-_dev_hidraw3";
+    }
+
+    void backupFolders()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, folder);
+        QCOMPARE(ProfileBackupStore::deviceFolder(serial, "ZUD Wheel Base", "/dev/hidraw3"),
+                 folder);
+    }
+
+    void backups()
+    {
+        // The default root follows the data folder (test mode keeps it out
+        // of the real home).
+        QVERIFY(ProfileBackupStore().root().endsWith("/backups"));
+        QVERIFY(ProfileBackupStore().root().startsWith(
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+
+        QTemporaryDir dir;
+        ProfileBackupStore store(dir.filePath("backups"));
+        QDateTime now(QDate(2026, 12, 7), QTime(14, 7, 9));
+        store.setClock([&now] { return now; });
+        QString error;
+        const QString first = store.write("ZWB-0001", makeTable(3), "save", error);
+        QCOMPARE(first, dir.filePath("backups/ZWB-0001/2026-12-07-14-07-09-save.json"));
+        // The same second again gets its own name; an unreadable file shows -1.
+        const QString second = store.write("ZWB-0001", makeTable(5), "factory-defaults", error);
+        QCOMPARE(QFileInfo(second).fileName(),
+                 QString("2026-12-07-14-07-09-factory-defaults.json"));
+        const QString third = store.write("ZWB-0001", makeTable(1), "save", error);
+        QCOMPARE(QFileInfo(third).fileName(), QString("2026-12-07-14-07-09-save.2.json"));
+        QList<ProfileBackup> list = store.list("ZWB-0001");
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list[0].path, third);
+        QCOMPARE(list[0].reason, QString("save"));
+        QCOMPARE(list[0].profileCount, 1);
+        QCOMPARE(list[0].time, now);
+        QCOMPARE(list[2].path, first);
+        QCOMPARE(list[1].reason, QString("factory-defaults"));
+        QCOMPARE(list[1].profileCount, 5);
+        ProfileTable read;
+        QVERIFY(readProfileFile(first, read, error));
+        QVERIFY(read == makeTable(3));
+
+        // The 51st backup removes the oldest.
+        for (int i = 0; i < 47; ++i) {
+            now = now.addSecs(1);
+            QVERIFY(!store.write("ZWB-0001", makeTable(2), "import", error).isEmpty());
+        }
+        QCOMPARE(store.list("ZWB-0001").size(), 50);
+        QVERIFY(QFileInfo::exists(first));
+        now = now.addSecs(1);
+        const QString newest = store.write("ZWB-0001", makeTable(2), "unsaved", error);
+        list = store.list("ZWB-0001");
+        QCOMPARE(list.size(), 50);
+        QCOMPARE(list.first().path, newest);
+        QVERIFY(!QFileInfo::exists(first));
+        QVERIFY(QFileInfo::exists(second));
+        QVERIFY(store.list("another device").isEmpty());
+
+        // A folder that cannot be created: no path, and why.
+        QFile blocker(dir.filePath("file"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ProfileBackupStore blocked(dir.filePath("file"));
+        error.clear();
+        QVERIFY(blocked.write("ZWB-0001", makeTable(1), "save", error).isEmpty());
+        QVERIFY2(error.contains("Cannot create the backup folder"), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfileFile)
+#include "tst_profilefile.moc"
