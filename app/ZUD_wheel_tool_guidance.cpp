@@ -9,7 +9,35 @@
 #include "ui_ZUD_wheel_tool.h"
 
 #include <QKeySequence>
+#include <QLayout>
 #include <QStatusBar>
+#include <QTabWidget>
+
+namespace {
+
+// The controls Tab can reach, in the order the layouts place them: top to
+// bottom and left to right, a tab widget followed by its pages in turn.
+void collectInLayoutOrder(QLayout *layout, QList<QWidget *> &order)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (item->layout()) {
+            collectInLayoutOrder(item->layout(), order);
+        } else if (QWidget *widget = item->widget()) {
+            if (widget->focusPolicy() & Qt::TabFocus)
+                order << widget;
+            if (auto *tabs = qobject_cast<QTabWidget *>(widget)) {
+                for (int page = 0; page < tabs->count(); ++page)
+                    if (QLayout *pageLayout = tabs->widget(page)->layout())
+                        collectInLayoutOrder(pageLayout, order);
+            } else if (widget->layout()) {
+                collectInLayoutOrder(widget->layout(), order);
+            }
+        }
+    }
+}
+
+} // namespace
 
 void ZUD_wheel_tool::setUpGuidance()
 {
@@ -41,6 +69,13 @@ void ZUD_wheel_tool::setUpGuidance()
     ui->pushButton_LoadConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     ui->pushButton_LoadConfig->setToolTip(tr("Read the profiles from the wheel base again, "
                                              "dropping unsaved edits (Ctrl+R)"));
+
+    // Controls added in code after the form was built would otherwise come
+    // last in the tab order, wherever they sit.
+    QList<QWidget *> order;
+    collectInLayoutOrder(ui->centralWidget->layout(), order);
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void ZUD_wheel_tool::showSelectionGuidance(bool pedals)

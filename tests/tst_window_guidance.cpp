@@ -392,9 +392,12 @@ void WindowGuidanceTest::tabOrderFollowsTheLayout()
             } else if (QWidget *w = item->widget()) {
                 if (reachable(w))
                     byLayout << w->objectName();
-                if (auto *tabs = qobject_cast<QTabWidget *>(w))
+                if (auto *tabs = qobject_cast<QTabWidget *>(w)) {
                     for (int page = 0; page < tabs->count(); ++page)
                         walk(tabs->widget(page)->layout());
+                } else if (w->layout()) {
+                    walk(w->layout());
+                }
             }
         }
     };
