@@ -20,6 +20,9 @@
 
 namespace {
 
+struct WindowRig;
+WindowRig &rig();
+
 struct WindowRig {
     QApplication *application = nullptr;
     QTemporaryDir *logDir = nullptr;
@@ -61,6 +64,14 @@ struct WindowRig {
                                       Q_ARG(uint16_t, productId));
         if (window->manager().getDevices().size() != 2)
             std::abort();
+        // The rig is never destroyed; without this its reader thread would
+        // still be reading the devices while exit() destroys the statics of
+        // the read layer and the bus under it.
+        std::atexit([] {
+            UsbManager &manager = rig().window->manager();
+            QObject::disconnect(&manager, nullptr, rig().window, nullptr);
+            manager.stop();
+        });
     }
 
     QComboBox *devices() { return window->findChild<QComboBox *>("comboBox_UsbDevice"); }

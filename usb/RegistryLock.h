@@ -4,39 +4,9 @@
 // reader-writer mutex; elsewhere these are plain QReadLocker/QWriteLocker.
 #pragma once
 
+#include "usb/ThreadHandOver.h"
+
 #include <QReadWriteLock>
-
-#if defined(__SANITIZE_THREAD__)
-#define ZUD_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ZUD_TSAN 1
-#endif
-#endif
-
-#ifdef ZUD_TSAN
-#include <sanitizer/tsan_interface.h>
-#endif
-
-// A buffer handed from one thread to another through Qt's event queue, whose
-// locks ThreadSanitizer cannot see: the sender releases it, the receiver
-// acquires it. Nothing in other builds.
-inline void handOverRelease(const void *buffer)
-{
-#ifdef ZUD_TSAN
-    __tsan_release(const_cast<void *>(buffer));
-#else
-    (void)buffer;
-#endif
-}
-inline void handOverAcquire(const void *buffer)
-{
-#ifdef ZUD_TSAN
-    __tsan_acquire(const_cast<void *>(buffer));
-#else
-    (void)buffer;
-#endif
-}
 
 class RegistryReadHold {
 public:

@@ -54,7 +54,6 @@ void UsbManager::start(bool startPaused)
 {
     running = true;
     paused = startPaused;
-    readerDone = false;
     {
         std::lock_guard<std::mutex> lock(idleMutex);
         idleWakeRequested = false;
@@ -89,7 +88,7 @@ void UsbManager::stop()
     rescanTimer.stop();
     if (readerThread) {
         readerThread->wait();
-        readerDone.load(std::memory_order_acquire);
+        handOverAcquire(this); // everything the reader did, see readerThreadLoop
         delete readerThread;
         readerThread = nullptr;
     }
@@ -249,7 +248,9 @@ void UsbManager::readerThreadLoop()
         else
             tryReadFromZudDevices();
     }
-    readerDone.store(true, std::memory_order_release);
+    // The reader's last access to this object: stop() acquires it once wait()
+    // has returned, before this memory is deleted or reused.
+    handOverRelease(this);
 }
 
 void UsbManager::tryReadFromZudDevices()
@@ -273,7 +274,7 @@ void UsbManager::tryReadFromZudDevices()
 
     const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
         const uint64_t readTime = currentTimeMicros();
-        handOverRelease(report.data());
+        QueuedHandOver::Post post(readerCalls);
         QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
                                   Q_ARG(QSharedPointer<ZudUsbReport>, report),
@@ -321,9 +322,17 @@ void UsbManager::tryReadFromZudDevices()
             devices.remove(device->getId());
             departing.append(device);
         }
+        QueuedHandOver::Post post(readerCalls);
         QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
                                   Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
     }
+}
+
+bool UsbManager::event(QEvent *event)
+{
+    // Before anything reads the event, whatever its type: the reader made it.
+    readerCalls.received();
+    return QObject::event(event);
 }
 
 void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
@@ -351,7 +360,6 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
 void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                               uint64_t readTimeMicros)
 {
-    handOverAcquire(report.data());
     if (device)
         device->handleReport(report->data, readTimeMicros);
 }

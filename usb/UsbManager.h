@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usb/DevicePermissions.h"
+#include "usb/ThreadHandOver.h"
 #include "usb/UsbDevice.h"
 #include "usb/ZudUsbReport.h"
 
@@ -68,6 +69,9 @@ private slots:
     void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                       uint64_t readTimeMicros);
 
+protected:
+    bool event(QEvent *event) override;
+
 signals:
     // A supported device is present but this user may not open it; message
     // says how to grant access. Emitted once per device path while it stays.
@@ -83,12 +87,6 @@ private:
 
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
-    // Set by the reader as its last act and read by stop() after the join:
-    // QThread::wait() joins through a condition variable inside Qt, which
-    // ThreadSanitizer cannot see, and this pair tells it that everything the
-    // reader did happened before stop() returns (a manager built later at
-    // the same address is then no race).
-    std::atomic<bool> readerDone{false};
     int waitTimeoutMs = 500;
     QTimer rescanTimer;
     QReadWriteLock devicesLock{QReadWriteLock::NonRecursive};
@@ -105,4 +103,6 @@ private:
     std::condition_variable idleWake;
     bool idleWakeRequested = false;
     void wakeIdleReader();
+    // The reader's queued calls to this object (reports read, devices lost).
+    QueuedHandOver readerCalls;
 };
