@@ -176,7 +176,9 @@ bench: build
 	./$(BUILD)/bench/bench_logging
 
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
-# its wheel base has loaded and turned. Xvfb is installed only for this target.
+# its wheel base has loaded and turned; docs/debug-page.png: the same on the
+# "Debug" page; docs/no-device.png: the demo with nothing plugged in, as a
+# first-time user sees the window. Xvfb is installed only for this target.
 SCREENSHOT_PACKAGES = xvfb xauth
 SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
 
@@ -184,10 +186,15 @@ screenshot: build
 	$(call apt_install,$(SCREENSHOT_PACKAGES))
 	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
-	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
-	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
-	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
-	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+	for shot in "screenshot.png 3000" "debug-page.png 3000 --debug-page" \
+	            "no-device.png 2000 --no-devices"; do \
+	  set -- $$shot; picture=$$1; delay=$$2; shift 2; \
+	  env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	    sh -c '$(SCREENSHOT_SCENE) "$$@" >/dev/null & scene=$$!; \
+	           ./$(BUILD)/zud_grab_screen docs/'"$$picture $$delay"'; status=$$?; \
+	           kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status' sh "$$@" \
+	    || exit 1; \
+	done
 
 # resources/rim.png, drawn by resources/make_rim.cpp.
 rim: configure

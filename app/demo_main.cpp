@@ -2,17 +2,34 @@
 // plugged in: the rim turns slowly back and forth, the pedals move, and
 // "Enter Bootloader", a firmware update and "Exit Bootloader" work as they
 // do with the real devices. For trying the tool without hardware.
+//
+//     ZUD_wheel_tool_demo [--no-devices] [--debug-page]
+//
+// --no-devices leaves the bus empty: the window as a first-time user sees
+// it before plugging anything in. --debug-page opens the window on its
+// "Debug" page.
+#include "app/ZUD_wheel_tool.h"
 #include "app/ZudMain.h"
 #include "simulator/EmulatedRig.h"
 
+#include <QTabWidget>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 int main(int argc, char **argv)
 {
-    emu::EmulatedRig rig;
+    emu::EmulatedRig::Options options;
+    bool debugPage = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-devices") == 0)
+            options.wheelBase = options.pedals = false;
+        else if (std::strcmp(argv[i], "--debug-page") == 0)
+            debugPage = true;
+    }
+    emu::EmulatedRig rig(options);
 
     std::atomic<bool> stop{false};
     std::thread motion([&] {
@@ -32,7 +49,12 @@ int main(int argc, char **argv)
         }
     });
 
-    const int result = zudMain(argc, argv);
+    const int result = zudMain(argc, argv, [debugPage](ZUD_wheel_tool &window) {
+        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        if (debugPage && tabs)
+            tabs->setCurrentWidget(
+                window.findChild<QWidget *>(QStringLiteral("tabWidgetPageDebug")));
+    });
     stop = true;
     motion.join();
     return result;
