@@ -180,7 +180,9 @@ bench: build
 	 else echo "bench_plotlibs: not built (it compares with Qwt: apt-get install libqwt-qt5-dev)"; fi
 
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
-# its wheel base has loaded and turned. Xvfb is installed only for this target.
+# its wheel base has loaded and turned; docs/debug-page.png: the same on the
+# "Debug" page; docs/no-device.png: the demo with nothing plugged in, as a
+# first-time user sees the window. Xvfb is installed only for this target.
 SCREENSHOT_PACKAGES = xvfb xauth
 SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
 
@@ -188,10 +190,15 @@ screenshot: build
 	$(call apt_install,$(SCREENSHOT_PACKAGES))
 	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
-	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
-	  sh -c '$(SCREENSHOT_SCENE) >/dev/null & scene=$$!; \
-	         ./$(BUILD)/zud_grab_screen docs/screenshot.png 3000; status=$$?; \
-	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
+	for shot in "screenshot.png 3000" "debug-page.png 3000 --debug-page" \
+	            "no-device.png 2000 --no-devices"; do \
+	  set -- $$shot; picture=$$1; delay=$$2; shift 2; \
+	  env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	    sh -c '$(SCREENSHOT_SCENE) "$$@" >/dev/null & scene=$$!; \
+	           ./$(BUILD)/zud_grab_screen docs/'"$$picture $$delay"'; status=$$?; \
+	           kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status' sh "$$@" \
+	    || exit 1; \
+	done
 	# docs/scope.png: the demo on its Scope page, after a few seconds of a lap.
 	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 	  sh -c '$(SCREENSHOT_SCENE) --scope >/dev/null & scene=$$!; \

@@ -57,6 +57,16 @@ QString fixed2Text(float value)
     return QString::number(double(value), 'f', 2);
 }
 
+QString faultWordHexText(uint32_t word)
+{
+    return QLatin1String("0x") + QString::number(uint(word), 16).rightJustified(8, '0').toUpper();
+}
+
+QString pedalBarText(const QString &axis, int percent)
+{
+    return QStringLiteral("%1 %2%").arg(axis).arg(percent);
+}
+
 DebugOutputTexts debugOutputTexts(const ZudUsbWheelBaseDebugOutput &output)
 {
     DebugOutputTexts texts;

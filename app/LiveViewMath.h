@@ -40,6 +40,11 @@ QString bisscRawText(uint64_t bits);
 // A float widened to double, fixed-point with two decimals.
 QString fixed2Text(float value);
 
+// A fault word in hexadecimal, all eight digits: 0x0000002A.
+QString faultWordHexText(uint32_t word);
+// The caption under a pedal bar: its axis name and percentage, "X 49%".
+QString pedalBarText(const QString &axis, int percent);
+
 // The texts of the ten debug labels, in the order they are set.
 struct DebugOutputTexts {
     QString ticks;

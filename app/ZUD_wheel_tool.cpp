@@ -66,6 +66,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
                 &UnsavedChangesGuard::refresh);
     connect(ui->comboBox_ProfileName, &QComboBox::currentTextChanged, unsavedChanges,
             &UnsavedChangesGuard::refresh);
+    setUpGuidance();
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
@@ -109,8 +110,11 @@ void ZUD_wheel_tool::setMillisClock(std::function<uint32_t()> clock)
 void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
 {
     // The first item becomes current, and its index change selects the device.
+    // The list's placeholder keeps the toolkit from doing that by itself.
     QComboBox *list = ui->comboBox_UsbDevice;
     list->insertItem(list->count(), device->getProductString(), device->getId());
+    if (list->count() == 1 && list->currentIndex() < 0)
+        list->setCurrentIndex(0);
 }
 
 void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
@@ -176,6 +180,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                        &ZUD_wheel_tool::onSettingsLoaded);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                        &ZUD_wheel_tool::onSettingsLoadFailed);
+            settingsLoadRequested = false;
             selectedWheelBase = nullptr;
             saveVerifier->forget();
             unsavedChanges->setWheelBase(nullptr);
@@ -222,6 +227,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onSettingsLoadFailed);
         // The wheel controls stay disabled until the settings have arrived.
         setUiEnabled(false);
+        settingsLoadRequested = true;
         unsavedChanges->setWheelBase(wheelBase);
         unsavedChanges->expectLoad();
         wheelBase->loadSettings();
@@ -336,6 +342,8 @@ void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
           ui->label_GenSmooth, ui->label_Damping, ui->label_Friction, ui->label_Inertia,
           ui->label_Spring})
         label->setText(QString());
+
+    showSelectionGuidance(pedals);
 }
 
 void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()

@@ -4,6 +4,7 @@
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QMainWindow>
@@ -35,7 +36,9 @@ class ZUD_wheel_tool;
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
 // ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
-// ZUD_wheel_tool_telemetry.cpp.
+// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging) and
+// ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
+// itself: the no-device hint, captions, status bar, shortcuts).
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
@@ -120,6 +123,13 @@ private:
     // Points the recorder and the Scope page at the selected wheel base, or
     // at none; called while the device exists.
     void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
+    // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
+    void setUpGuidance();
+    // The guidance's part of the enable state, after setUiEnabled's own.
+    void showSelectionGuidance(bool pedals);
+    // "Start Logging" acts while a wheel base or pedals are selected, and
+    // "Stop Logging" whenever a log is open.
+    void refreshLoggingButton();
     // With unsaved edits of the selected wheel base's profiles, asks whether
     // to drop them: true to go on now; false when the user cancelled, or
     // chose to save first (retry then runs once the save is verified).
@@ -133,6 +143,8 @@ private:
     // The box that ends a firmware update; the progress dialog closes when
     // the box is dismissed.
     void showFirmwareResult(const QString &text);
+    // The chunks per second and the time left, on the progress dialog's bar.
+    void showTransferPace(int currentChunk);
 
     Ui::ZUD_wheel_tool *ui;
     // The firmware update progress dialog while one is shown, else null.
@@ -154,6 +166,15 @@ private:
     float latchedTorqueIn;
     QFile logFile;
     uint16_t logKind;
+    // Data rows written to the open log, for the status bar at its end.
+    qint64 logRows = 0;
+    // Whether the window asked the selected wheel base for its settings and
+    // waits for them: only then is their arrival a result worth reporting
+    // (the device also announces its table after a profile was added,
+    // removed or centred).
+    bool settingsLoadRequested = false;
+    // Started with a firmware transfer, for its pace.
+    QElapsedTimer firmwareTransferClock;
 
     // Every update of the selected wheel base, for the Scope page.
     TelemetryRecorder telemetry;

@@ -2,6 +2,8 @@
 // closing messages. The bootloader device runs the chunk exchange; the window
 // only hands it the image and follows its signals.
 #include "app/NonBlockingBox.h"
+#include "app/StatusMessages.h"
+#include "app/TransferEstimate.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/FirmwareFile.h"
@@ -13,6 +15,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QStatusBar>
 
 // Runs from the button or from the event loop, never inside a device's call:
 // the file dialog and the boxes here wait for their answer.
@@ -59,13 +62,31 @@ void ZUD_wheel_tool::onFirmwareUpdateStarted(int chunks)
     // Shown at once instead of after the toolkit's minimum duration; its
     // value is then set on its bar (below), because the dialog's own
     // setValue runs processEvents once a modal dialog has been shown.
+    progressDialog->setMinimumDuration(0);
+    firmwareTransferClock.start();
+    showTransferPace(0);
+    // Wide enough for the longest text the bar shows.
+    const QString widest = firmwareProgressFormat(1, 360000, 100)
+                               .replace(QLatin1String("%v"), QLatin1String("99999"))
+                               .replace(QLatin1String("%m"), QLatin1String("99999"));
+    progressDialog->setMinimumWidth(progressDialog->fontMetrics().horizontalAdvance(widest) + 80);
     progressDialog->show();
+}
+
+void ZUD_wheel_tool::showTransferPace(int currentChunk)
+{
+    // The bar counts the chunks and, once some have gone through, tells the
+    // pace and the time left.
+    if (auto *bar = progressDialog->findChild<QProgressBar *>())
+        bar->setFormat(firmwareProgressFormat(currentChunk, progressDialog->maximum(),
+                                              firmwareTransferClock.elapsed()));
 }
 
 void ZUD_wheel_tool::onFirmwareUpdateProgress(int currentChunk)
 {
     if (!progressDialog)
         return;
+    showTransferPace(currentChunk);
     if (auto *bar = progressDialog->findChild<QProgressBar *>())
         bar->setValue(currentChunk);
     // What the dialog does by itself at its maximum: reset and hide.
@@ -75,6 +96,8 @@ void ZUD_wheel_tool::onFirmwareUpdateProgress(int currentChunk)
 
 void ZUD_wheel_tool::onFirmwareUpdateCompleted(UsbDevice *)
 {
+    if (progressDialog)
+        statusBar()->showMessage(StatusMessages::firmwareUpdated(), StatusMessages::timeoutMs);
     showFirmwareResult(tr("Update completed successfully!"));
 }
 

@@ -8,6 +8,7 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <QtMath>
 
 void ZUD_wheel_tool::onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
                                       uint64_t readTimeMicros)
@@ -54,11 +55,20 @@ void ZUD_wheel_tool::drawWheel(int16_t axis_value)
     if (rimImage.isNull())
         rimImage = QImage(QStringLiteral(":/rim.png"))
                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QImage target(rimImage.size(), QImage::Format_ARGB32_Premultiplied);
+    // Drawn for the device pixels the label covers, and never below the
+    // picture's own size: on a screen scaled to 200 % the 160-pixel label
+    // covers 320 device pixels, and the picture turned and scaled up in one
+    // step stays sharp there instead of being scaled again by the label.
+    const qreal ratio = ui->label_Rim_Image->devicePixelRatioF();
+    const int side =
+        qMax(rimImage.width(), qCeil(ui->label_Rim_Image->maximumWidth() * ratio - 0.001));
+    QImage target(side, side, QImage::Format_ARGB32_Premultiplied);
     target.fill(Qt::transparent);
     QPainter painter(&target);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    if (side != rimImage.width())
+        painter.scale(qreal(side) / rimImage.width(), qreal(side) / rimImage.width());
     const int c = rimImage.height() / 2;
     painter.translate(c, c);
     painter.rotate(qreal(angle));
@@ -83,6 +93,8 @@ void ZUD_wheel_tool::onDebugOutput(UsbDevice *, ZudUsbWheelBaseDebugOutput *debu
     ui->label_debugBisscRaw->setText(texts.bisscRaw);
     ui->label_debugCurrentFaults->setText(texts.currentFaults);
     ui->label_debugClearedFaults->setText(texts.clearedFaults);
+    ui->label_debugCurrentFaultsHex->setText(faultWordHexText(debugOutput->currentFaults.get()));
+    ui->label_debugClearedFaultsHex->setText(faultWordHexText(debugOutput->clearedFaults.get()));
 }
 
 void ZUD_wheel_tool::onPedalsJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,

@@ -2,14 +2,17 @@
 // by app/CsvLog; this file opens and closes the log and writes each update's
 // rows as they come.
 #include "app/CsvLog.h"
+#include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "ui_ZUD_wheel_tool.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
@@ -28,6 +31,9 @@ void stopAfterWriteError(QFile &logFile, QPushButton *button, QWidget *parent)
     const QString reason = logFile.errorString();
     logFile.close();
     button->setText(ZUD_wheel_tool::tr("Start Logging"));
+    // The status bar no longer logs to the file; the box says why.
+    if (auto *window = qobject_cast<QMainWindow *>(parent))
+        window->statusBar()->clearMessage();
     QPointer<QWidget> guard(parent);
     QTimer::singleShot(0, parent, [guard, path, reason] {
         if (guard)
@@ -63,6 +69,10 @@ void ZUD_wheel_tool::on_pushButton_Logging_clicked()
         }
         logFile.close();
         ui->pushButton_Logging->setText(tr("Start Logging"));
+        statusBar()->showMessage(StatusMessages::loggingStopped(logFile.fileName(), logRows),
+                                 StatusMessages::timeoutMs);
+        // Without a device there is nothing to start a new log for.
+        refreshLoggingButton();
         return;
     }
 
@@ -88,6 +98,8 @@ void ZUD_wheel_tool::on_pushButton_Logging_clicked()
         return;
     }
     ui->pushButton_Logging->setText(tr("Stop Logging"));
+    logRows = 0;
+    statusBar()->showMessage(StatusMessages::loggingStarted(logFile.fileName()));
     if (!header.isEmpty())
         writeRows(logFile, header, ui->pushButton_Logging, this);
 }
@@ -115,8 +127,8 @@ void ZUD_wheel_tool::onLogDebugOutput(UsbDevice *, ZudUsbWheelBaseJoystickUpdate
     default:
         break;
     }
-    if (!rows.isEmpty())
-        writeRows(logFile, rows, ui->pushButton_Logging, this);
+    if (!rows.isEmpty() && writeRows(logFile, rows, ui->pushButton_Logging, this))
+        logRows += rows.count('\n');
 }
 
 void ZUD_wheel_tool::onPedalsLogDebugOutput(UsbDevice *, ZudUsbPedalsJoystickUpdate *update,
@@ -128,5 +140,6 @@ void ZUD_wheel_tool::onPedalsLogDebugOutput(UsbDevice *, ZudUsbPedalsJoystickUpd
         return;
     QByteArray row;
     appendPedalsRow(row, *update, readTimeMicros, dt);
-    writeRows(logFile, row, ui->pushButton_Logging, this);
+    if (writeRows(logFile, row, ui->pushButton_Logging, this))
+        ++logRows;
 }

@@ -8,6 +8,7 @@
 #include "app/ProfileNameEditing.h"
 #include "app/SaveVerifier.h"
 #include "app/SettingsMapping.h"
+#include "app/StatusMessages.h"
 #include "app/UnsavedChangesGuard.h"
 #include "app/ZUD_wheel_tool.h"
 
@@ -16,6 +17,7 @@
 #include "ui_ZUD_wheel_tool.h"
 
 #include <QMessageBox>
+#include <QStatusBar>
 
 namespace {
 
@@ -59,10 +61,18 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
     list->setCurrentIndex(wheelBase->currentProfile);
     on_comboBox_ProfileName_activated(wheelBase->currentProfile);
     unsavedChanges->editorFilled();
+
+    if (settingsLoadRequested) {
+        settingsLoadRequested = false;
+        statusBar()->showMessage(
+            StatusMessages::settingsLoaded(wheelBase->getProductString(), count),
+            StatusMessages::timeoutMs);
+    }
 }
 
 void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
 {
+    settingsLoadRequested = false;
     // Called by the device: the box must not wait (ZUD_wheel_tool.h).
     openMessageBox(this, QMessageBox::Warning, device->getProductString(), message);
 }
@@ -258,6 +268,7 @@ void ZUD_wheel_tool::on_pushButton_LoadConfig_clicked()
         return;
     setUiEnabled(false);
     if (selectedWheelBase) {
+        settingsLoadRequested = true;
         unsavedChanges->expectLoad();
         selectedWheelBase->loadSettings();
     }

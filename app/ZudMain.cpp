@@ -29,6 +29,10 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     if (argc > 1 && std::strcmp(argv[1], "--has-usb-device") == 0)
         return probe();
 
+    // Sharp on screens scaled beyond 100 %: the window is laid out in
+    // scaled pixels, and pictures are drawn for the device pixels.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication application(argc, argv);
     // Names the data folder that profile backups go to.
     QApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));

@@ -5,38 +5,39 @@
 // Bootloader" work as they do with the real devices. For trying the tool
 // without hardware.
 //
-//     ZUD_wheel_tool_demo [--scope] [Qt options]   (--scope opens the Scope page)
+//     ZUD_wheel_tool_demo [--no-devices] [--debug-page] [--scope]
+//
+// --no-devices leaves the bus empty: the window as a first-time user sees
+// it before plugging anything in. --debug-page opens the window on its
+// "Debug" page, --scope on its "Scope" page, in a larger window.
 #include "app/ZUD_wheel_tool.h"
 #include "app/ZudMain.h"
 #include "simulator/EmulatedRig.h"
 
 #include <QTabWidget>
-#include <QWidget>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 int main(int argc, char **argv)
 {
-    bool scope = false;
-    std::vector<char *> args;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strcmp(argv[i], "--scope") == 0)
-            scope = true;
-        else
-            args.push_back(argv[i]);
-    }
-    int count = int(args.size());
-    args.push_back(nullptr);
-
     emu::EmulatedRig::Options options;
-    // Torque samples for the scope; the debug page is filled by debug
-    // replies beside them.
+    // Torque samples for the scope; the debug page is filled by the debug
+    // replies sent beside them.
     options.updateKind = 2;
     options.debugReplyEvery = 50;
+    bool debugPage = false;
+    bool scope = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-devices") == 0)
+            options.wheelBase = options.pedals = false;
+        else if (std::strcmp(argv[i], "--debug-page") == 0)
+            debugPage = true;
+        else if (std::strcmp(argv[i], "--scope") == 0)
+            scope = true;
+    }
     emu::EmulatedRig rig(options);
 
     std::atomic<bool> stop{false};
@@ -57,13 +58,15 @@ int main(int argc, char **argv)
         }
     });
 
-    const int result = zudMain(count, args.data(), [scope](ZUD_wheel_tool &window) {
-        if (!scope)
-            return;
+    const int result = zudMain(argc, argv, [debugPage, scope](ZUD_wheel_tool &window) {
         auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-        if (QWidget *page = window.findChild<QWidget *>(QStringLiteral("tab_Scope")))
-            tabs->setCurrentWidget(page);
-        window.resize(900, 560);
+        if (debugPage && tabs)
+            tabs->setCurrentWidget(
+                window.findChild<QWidget *>(QStringLiteral("tabWidgetPageDebug")));
+        if (scope && tabs) {
+            tabs->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("tab_Scope")));
+            window.resize(900, 560);
+        }
     });
     stop = true;
     motion.join();

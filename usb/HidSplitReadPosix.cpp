@@ -35,6 +35,19 @@ struct ReadState {
 std::mutex statesMutex;
 std::unordered_map<hid_device *, std::unique_ptr<ReadState>> states;
 
+// The mutex guards the map only: the state found is used after it has been
+// released, without a lock. That is safe because of the order in which a
+// handle is used. A state is created when its handle is opened and freed only
+// when the handle is closed (detach), or replaced when a new handle is opened
+// at the address of a closed one (attach); in between, one thread at a time
+// uses it. The manager opens a handle and sets it non-blocking on the GUI
+// thread before it registers the device, so the registry's lock hands the
+// state over to the reader thread; from then on only the reader reads the
+// handle, and the handle is closed (its device deleted on the GUI thread)
+// only after the reader has taken the device out of the registry for good,
+// or after the reader thread has ended. A caller that closed a handle while
+// another thread could still be in one of these functions with it would
+// break this.
 ReadState *lookup(hid_device *dev)
 {
     std::lock_guard<std::mutex> lock(statesMutex);

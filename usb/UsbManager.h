@@ -31,6 +31,9 @@ constexpr uint16_t bootloaderAlt = 0xA110;
 
 // Finds the supported devices, keeps the open ones in a registry keyed by
 // their interface path, and owns the reader thread that reads them all.
+// Everything here runs on the GUI thread (the manager's own thread), its
+// signals included, except readerThreadLoop and tryReadFromZudDevices, which
+// the reader thread runs; what crosses between the two is noted below.
 //
 // A device object is deleted only here, on the GUI thread, right after
 // onDeviceDisconnected has been emitted for it. Receivers of the manager's
@@ -62,14 +65,23 @@ public slots:
     bool rescanForZudDevices();
 
 private slots:
+    // GUI thread: one discovery pass for one product id (the command line and
+    // the tests call it directly).
     bool doRescanForZudDevices(uint16_t vendorId, uint16_t productId);
+    // Reader thread: one wait for any registered device and the collection
+    // of the read that is ready; reports and losses are queued to the GUI
+    // thread. Without a reader thread (start() not called) the tests call it
+    // directly on the GUI thread, where it reads each device once.
     void tryReadFromZudDevices();
+    // Reader thread: UsbManagerReaderThread::run, until stop().
     void readerThreadLoop();
+    // GUI thread, queued by the reader: a device's loss and one report.
     void doDeviceDisconnected(QPointer<UsbDevice> device);
     void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
                       uint64_t readTimeMicros);
 
 protected:
+    // GUI thread: every queued call of the reader arrives here first.
     bool event(QEvent *event) override;
 
 signals:
@@ -78,11 +90,14 @@ signals:
     void onDevicePermissionDenied(QString path, QString message);
 
 private:
-    // One discovery pass for vendorId over the given product ids, with one
-    // enumeration: by the id itself for a single id, by vendor for several.
+    // GUI thread (the rescan timer and the rescan slots): one discovery pass
+    // for vendorId over the given product ids, with one enumeration: by the
+    // id itself for a single id, by vendor for several.
     bool rescan(uint16_t vendorId, const QList<uint16_t> &productIds);
+    // GUI thread, from rescan.
     UsbDevice *createDevice(const QString &path, uint16_t productId, hid_device *handle);
-    // Whether id is registered or its loss is still queued; devicesLock held.
+    // GUI thread, from rescan: whether id is registered or its loss is still
+    // queued; devicesLock held.
     bool isKnown(const QString &id) const;
 
     std::atomic<bool> running{false};
@@ -102,6 +117,7 @@ private:
     std::mutex idleMutex;
     std::condition_variable idleWake;
     bool idleWakeRequested = false;
+    // GUI thread (rescan, stop); the reader waits on idleWake.
     void wakeIdleReader();
     // The reader's queued calls to this object (reports read, devices lost).
     QueuedHandOver readerCalls;
