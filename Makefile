@@ -10,8 +10,10 @@ DESTDIR  ?=
 
 # Debian packages, one list per purpose; each target installs the lists it
 # needs and nothing else (`make print-packages` shows them).
-# Building and running the tool: compiler, CMake, Qt 5 and hidapi.
-BUILD_PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
+# Building and running the tool: compiler, CMake, Qt 5, hidapi and QCustomPlot
+# (the Scope page's plot).
+BUILD_PACKAGES = cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev \
+                 libqcustomplot-dev
 # `make deb`: dpkg-shlibdeps (dpkg-dev) and file, which CPack runs on the
 # binaries to find their library dependencies.
 DEB_PACKAGES = dpkg-dev file
@@ -174,6 +176,8 @@ bench: build
 	./$(BUILD)/bench/bench_firmware
 	./$(BUILD)/bench/bench_liveview
 	./$(BUILD)/bench/bench_logging
+	@if [ -x ./$(BUILD)/bench/bench_plotlibs ]; then ./$(BUILD)/bench/bench_plotlibs; \
+	 else echo "bench_plotlibs: not built (it compares with Qwt: apt-get install libqwt-qt5-dev)"; fi
 
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
 # its wheel base has loaded and turned; docs/debug-page.png: the same on the
@@ -195,6 +199,11 @@ screenshot: build
 	           kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status' sh "$$@" \
 	    || exit 1; \
 	done
+	# docs/scope.png: the demo on its Scope page, after a few seconds of a lap.
+	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+	  sh -c '$(SCREENSHOT_SCENE) --scope >/dev/null & scene=$$!; \
+	         ./$(BUILD)/zud_grab_screen docs/scope.png 7000; status=$$?; \
+	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'
 
 # resources/rim.png, drawn by resources/make_rim.cpp.
 rim: configure

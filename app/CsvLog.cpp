@@ -93,12 +93,22 @@ void appendDebugRow(QByteArray &out, const ZudUsbWheelBaseJoystickUpdate &update
     out += crlf;
 }
 
+int torqueSampleCount(const ZudUsbWheelBaseTorqueSamples &torque)
+{
+    return torque.sampleCount < zudMaxTorqueSamples ? torque.sampleCount : zudMaxTorqueSamples;
+}
+
+void latchTorqueIn(const ZudUsbWheelBaseTorqueSamples &torque, int j, float &latched)
+{
+    if (j == torque.torqueInSample)
+        latched = torquePercent(torque.torqueIn.get());
+}
+
 int appendTorqueRows(QByteArray &out, const ZudUsbWheelBaseJoystickUpdate &update,
                      uint64_t readTimeMicros, uint64_t dt, float &latchedTorqueIn)
 {
     const ZudUsbWheelBaseTorqueSamples &torque = update.torque;
-    const int count =
-        torque.sampleCount < zudMaxTorqueSamples ? torque.sampleCount : zudMaxTorqueSamples;
+    const int count = torqueSampleCount(torque);
     if (count == 0)
         return 0;
     // Everything but the torque input and the two samples is the same in
@@ -109,7 +119,7 @@ int appendTorqueRows(QByteArray &out, const ZudUsbWheelBaseJoystickUpdate &updat
     QByteArray torqueIn = csvGeneral(latchedTorqueIn);
     for (int j = 0; j < count; ++j) {
         if (j == torque.torqueInSample) {
-            latchedTorqueIn = torquePercent(torque.torqueIn.get());
+            latchTorqueIn(torque, j, latchedTorqueIn);
             torqueIn = csvGeneral(latchedTorqueIn);
         }
         out += time;

@@ -49,6 +49,14 @@ float hallW(float hallU, float hallV);
 void appendDebugRow(QByteArray &out, const ZudUsbWheelBaseJoystickUpdate &update,
                     uint64_t readTimeMicros, uint64_t dt);
 
+// The number of torque samples of a kind 2 update that may be read: its
+// sampleCount, but never more than the record holds.
+int torqueSampleCount(const ZudUsbWheelBaseTorqueSamples &torque);
+// The torque input latch, applied before sample j is used: at the sample the
+// update names, latched becomes the update's torque input in percent; at
+// every other sample it keeps the value carried over from before.
+void latchTorqueIn(const ZudUsbWheelBaseTorqueSamples &torque, int j, float &latched);
+
 // Appends the rows of a kind 2 update, one per sample, and returns their
 // number. The torque input is latched into latchedTorqueIn at the sample the
 // update names, and carried over to later updates. At most the 11 samples

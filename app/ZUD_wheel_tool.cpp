@@ -4,6 +4,7 @@
 #include "app/ProfileFilesController.h"
 #include "app/ProfileNameEditing.h"
 #include "app/SaveVerifier.h"
+#include "app/ScaledPixmapPainter.h"
 #include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
@@ -30,10 +31,18 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
       selectedDevice(nullptr), selectedBootloader(nullptr), selectedWheelBase(nullptr),
       selectedPedals(nullptr), lastWheelUpdateMillis(currentTimeMillis()),
       lastLogReadTimeMicros(currentTimeMicros()), latchedTorqueIn(0.0f), logFile(), logKind(0),
-      millisClock(currentTimeMillis)
+      scopePage(nullptr), logEveryReport(false), millisClock(currentTimeMillis)
 {
     registerWindowResources();
     ui->setupUi(this);
+    // The turned rim is scaled to the label in one pass when painted, and
+    // the value under it has a fixed size, large enough for three pedal
+    // values: a new value then does not lay the whole window out again.
+    ui->label_Rim_Image->installEventFilter(new ScaledPixmapPainter(this));
+    const QFontMetrics metrics = ui->label_JoystickValue->fontMetrics();
+    ui->label_JoystickValue->setFixedSize(
+        metrics.horizontalAdvance(QStringLiteral("65535 65535 65535")) + 8, metrics.height() + 4);
+    setUpTelemetry();
     unsavedChanges = new UnsavedChangesGuard(this, ui->pushButton_SaveConfig);
     saveVerifier = new SaveVerifier(this, unsavedChanges);
     profileFiles = new ProfileFilesController(
@@ -162,6 +171,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
 
     if (selectedDevice) {
         if (selectedWheelBase) {
+            followTelemetry(nullptr);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onJoystickUpdate);
             disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
@@ -205,6 +215,8 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
 
     if (auto *wheelBase = qobject_cast<UsbDeviceZudWheelBase *>(selectedDevice)) {
         selectedWheelBase = wheelBase;
+        // The recorder first: it takes every update, ahead of the live view.
+        followTelemetry(wheelBase);
         connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                 &ZUD_wheel_tool::onJoystickUpdate);
         connect(wheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,

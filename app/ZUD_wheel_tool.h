@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TelemetryRecorder.h"
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
 
@@ -15,6 +16,7 @@
 class ProfileFilesController;
 class QCloseEvent;
 class QProgressDialog;
+class ScopePage;
 class SaveVerifier;
 class UnsavedChangesGuard;
 class UsbDevice;
@@ -34,6 +36,7 @@ class ZUD_wheel_tool;
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
 // ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
+// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging) and
 // ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
 // itself: the no-device hint, captions, status bar, shortcuts).
 //
@@ -54,6 +57,8 @@ public:
     ~ZUD_wheel_tool() override;
 
     UsbManager &manager() { return usbManager; }
+    // Every update of the selected wheel base, as the Scope page shows it.
+    const TelemetryRecorder &telemetryRecorder() const { return telemetry; }
 
     // The millisecond clock of the live view's throttle; currentTimeMillis
     // unless a test or benchmark drives time itself.
@@ -113,6 +118,11 @@ private slots:
     void on_pushButton_Logging_clicked();
 
 private:
+    // The Scope page and the full-rate logging switch, built beside the form.
+    void setUpTelemetry();
+    // Points the recorder and the Scope page at the selected wheel base, or
+    // at none; called while the device exists.
+    void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
     // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
     void setUpGuidance();
     // The guidance's part of the enable state, after setUiEnabled's own.
@@ -165,6 +175,12 @@ private:
     bool settingsLoadRequested = false;
     // Started with a firmware transfer, for its pace.
     QElapsedTimer firmwareTransferClock;
+
+    // Every update of the selected wheel base, for the Scope page.
+    TelemetryRecorder telemetry;
+    ScopePage *scopePage;
+    // "Log every report": the logger takes every update, not the shown ones.
+    bool logEveryReport;
 
     std::function<uint32_t()> millisClock;
     // The unrotated rim picture; every redraw starts from it.

@@ -10,6 +10,7 @@
 
 #include <QKeySequence>
 #include <QLayout>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
 
@@ -30,6 +31,10 @@ void collectInLayoutOrder(QLayout *layout, QList<QWidget *> &order)
                 for (int page = 0; page < tabs->count(); ++page)
                     if (QLayout *pageLayout = tabs->widget(page)->layout())
                         collectInLayoutOrder(pageLayout, order);
+            } else if (auto *scroll = qobject_cast<QScrollArea *>(widget)) {
+                // A page that scrolls lays out the widget inside.
+                if (scroll->widget() && scroll->widget()->layout())
+                    collectInLayoutOrder(scroll->widget()->layout(), order);
             } else if (widget->layout()) {
                 collectInLayoutOrder(widget->layout(), order);
             }

@@ -13,6 +13,11 @@
 void ZUD_wheel_tool::onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
                                       uint64_t readTimeMicros)
 {
+    // With "Log every report" the logger takes every update; otherwise only
+    // the ones shown.
+    if (logEveryReport)
+        onLogDebugOutput(device, update, readTimeMicros);
+
     // At most one update per 16 ms is shown and logged, whatever the report
     // rate; the others are dropped whole.
     const uint32_t now = millisClock();
@@ -23,7 +28,8 @@ void ZUD_wheel_tool::onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystick
     drawWheel(update->axisValue.get());
     if (update->updateKind == 1)
         onDebugOutput(device, &update->debug, readTimeMicros);
-    onLogDebugOutput(device, update, readTimeMicros);
+    if (!logEveryReport)
+        onLogDebugOutput(device, update, readTimeMicros);
 }
 
 void ZUD_wheel_tool::drawWheel(int16_t axis_value)

@@ -12,6 +12,7 @@
 #include "simulator/VirtualHidBus.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -128,6 +129,28 @@ int main(int argc, char **argv)
     logging->click();
     const qint64 rows = lineCount(QDir().absoluteFilePath(logs.first())) - 1;
 
+    // Phase 2b: "Log every report": every streamed update logged, counted
+    // from a stopped stream to a stopped stream.
+    auto *everyReport = window.findChild<QCheckBox *>(QStringLiteral("checkBox_LogEveryReport"));
+    everyReport->setChecked(true);
+    logging->click();
+    QStringList fullLogs = QDir().entryList({QStringLiteral("*.csv")}, QDir::Files);
+    for (const QString &earlier : logs)
+        fullLogs.removeAll(earlier);
+    if (fullLogs.size() != 1) {
+        std::fprintf(stderr, "bench_logging: the full-rate log did not start\n");
+        return 1;
+    }
+    const uint64_t fullStreamedBefore = device->streamedReports();
+    device->startStreaming(1000, fillReport);
+    const auto [fullCpu, fullWall] = measure(seconds);
+    device->stopStreaming();
+    measure(0.2);
+    const uint64_t fullStreamed = device->streamedReports() - fullStreamedBefore;
+    logging->click();
+    everyReport->setChecked(false);
+    const qint64 fullRows = lineCount(QDir().absoluteFilePath(fullLogs.first())) - 1;
+
     // Phase 3: one row, formatted alone.
     const int updates = 20000;
     float latched = 0.0f;
@@ -170,6 +193,11 @@ int main(int argc, char **argv)
                 100.0 * onCpu / onWall);
     std::printf("    without a log       %.1f %% of one core (same stream)\n",
                 100.0 * offCpu / offWall);
+    std::printf("  Log every report      %llu reports streamed, %lld rows written (%.2f per "
+                "report), GUI thread busy %.1f %% of one core\n",
+                (unsigned long long)fullStreamed, (long long)fullRows,
+                fullStreamed ? double(fullRows) / double(fullStreamed) : 0.0,
+                100.0 * fullCpu / fullWall);
     const double rowCost = slotCpu / (double(updates) * zudMaxTorqueSamples);
     std::printf("    of which logging    %.2f %% of one core (rows/s x the written row's cost)\n",
                 100.0 * double(rows) / onWall * rowCost);

@@ -57,6 +57,7 @@ void EmulatedRig::plugWheelBase(const std::vector<ZudUsbWheelBaseProfile> &profi
     WheelBaseEmulator::Config config;
     config.streamRate = options_.streamRate;
     config.updateKind = options_.updateKind;
+    config.debugReplyEvery = options_.debugReplyEvery;
     config.factoryProfileCount = options_.factoryProfileCount;
     config.device.serialNumber = options_.wheelBaseSerial;
     config.onEnterBootloader = [this] { wheelBaseToBootloader(); };

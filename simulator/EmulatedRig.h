@@ -22,6 +22,8 @@ public:
         bool pedals = true;
         int streamRate = 1000;
         uint8_t updateKind = 1;
+        // A debug reply after every n-th streamed wheel base report; 0: none.
+        int debugReplyEvery = 0;
         int factoryProfileCount = 3;
         // The wheel base's HID serial number, kept across its bootloader.
         std::wstring wheelBaseSerial = L"ZWB-0001";

@@ -457,6 +457,33 @@ void WheelBaseEmulator::sendGarbage(int count, uint32_t seed)
     }
 }
 
+double WheelBaseEmulator::drivingTorque(double seconds)
+{
+    // A 20 s lap: corners of different strength and direction (two of them
+    // ask for more than the motor has), a kerb at each corner's exit and
+    // the texture of the road.
+    struct Corner {
+        double at, length, peak;
+    };
+    static const Corner corners[] = {{1.0, 2.5, 70.0},   {4.5, 1.5, -108.0}, {7.5, 3.0, 55.0},
+                                     {11.5, 1.2, -85.0}, {14.0, 2.0, 115.0}, {17.5, 1.5, -45.0}};
+    const double lap = std::fmod(seconds, 20.0);
+    double torque = 0.0;
+    for (const Corner &c : corners) {
+        const double into = lap - c.at;
+        if (into >= 0.0 && into <= c.length) {
+            const double s = std::sin(M_PI * into / c.length);
+            torque += c.peak * s * s;
+        }
+        const double kerb = into - 0.8 * c.length;
+        if (kerb >= 0.0 && kerb < 0.35)
+            torque += (c.peak > 0 ? 1.0 : -1.0) * 22.0 * std::sin(2 * M_PI * 28.0 * kerb);
+    }
+    torque +=
+        3.0 * std::sin(2 * M_PI * 47.0 * seconds) + 2.0 * std::sin(2 * M_PI * 91.0 * seconds + 1.0);
+    return torque;
+}
+
 void WheelBaseEmulator::fillJoystick(uint8_t *report, uint64_t sequence)
 {
     float centre;
@@ -492,14 +519,27 @@ void WheelBaseEmulator::fillJoystick(uint8_t *report, uint64_t sequence)
         out.currentFaults = 0;
         out.clearedFaults = 0;
     } else if (kind == 2) {
+        // Eleven samples of the motor's torque loop per report: the torque
+        // the game asks for (held for the report), the output following it
+        // with a short lag and clipping at full scale, and the torque
+        // measured, lagging a little more.
         ZudUsbWheelBaseTorqueSamples &torque = update->torque;
-        torque.torqueIn = int16_t(std::lround(std::sin(phase) * 2500.0));
+        const double reportSeconds = double(sequence) * 0.001;
+        const double requested = drivingTorque(reportSeconds);
+        torque.torqueIn = int16_t(std::lround(std::clamp(requested, -300.0, 300.0) * 100.0));
         torque.torqueInSample = 0;
         torque.sampleCount = zudMaxTorqueSamples;
+        const double sampleSeconds = 0.001 / zudMaxTorqueSamples;
+        std::lock_guard<std::mutex> lagLock(torqueMutex_);
         for (int i = 0; i < zudMaxTorqueSamples; ++i) {
-            const double t = phase + i * 0.001;
-            torque.torqueOut[i] = int16_t(std::lround(std::sin(t) * 2400.0));
-            torque.torqueActual[i] = int16_t(std::lround(std::sin(t - 0.002) * 2300.0));
+            const double target = std::clamp(requested, -100.0, 100.0);
+            torqueOutLag_ += (target - torqueOutLag_) * sampleSeconds / (0.004 + sampleSeconds);
+            torqueActualLag_ +=
+                (0.97 * torqueOutLag_ - torqueActualLag_) * sampleSeconds / (0.002 + sampleSeconds);
+            const double ripple =
+                0.6 * std::sin(2 * M_PI * 900.0 * (reportSeconds + double(i) * sampleSeconds));
+            torque.torqueOut[i] = int16_t(std::lround(torqueOutLag_ * 100.0));
+            torque.torqueActual[i] = int16_t(std::lround((torqueActualLag_ + ripple) * 100.0));
         }
         torque.rotorPos = float(degrees / 360.0);
     } else if (kind == 3) {

@@ -121,6 +121,9 @@ private:
     void applyProfileIndexFault(vhid::Report &reply);
     void sendReplies(std::vector<vhid::Report> replies, bool dropAll);
     void fillJoystick(uint8_t *report, uint64_t sequence);
+    // The torque in percent a game asks for while driving a lap, at a time
+    // in seconds: corners, kerbs, road texture.
+    static double drivingTorque(double seconds);
     vhid::Report debugReply(uint64_t ticks);
     void resetTable();
 
@@ -155,6 +158,11 @@ private:
     std::atomic<size_t> savesFinished_{0};
     std::atomic<int> factoryResets_{0};
     std::atomic<uint64_t> debugTicks_{0};
+    // The torque output and the measured torque of kind 2, which follow the
+    // requested torque with a lag.
+    std::mutex torqueMutex_;
+    double torqueOutLag_ = 0.0;
+    double torqueActualLag_ = 0.0;
 };
 
 } // namespace emu

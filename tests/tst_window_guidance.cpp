@@ -18,6 +18,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -395,6 +396,10 @@ void WindowGuidanceTest::tabOrderFollowsTheLayout()
                 if (auto *tabs = qobject_cast<QTabWidget *>(w)) {
                     for (int page = 0; page < tabs->count(); ++page)
                         walk(tabs->widget(page)->layout());
+                } else if (auto *scroll = qobject_cast<QScrollArea *>(w)) {
+                    // A page that scrolls lays out the widget inside.
+                    if (scroll->widget() && scroll->widget()->layout())
+                        walk(scroll->widget()->layout());
                 } else if (w->layout()) {
                     walk(w->layout());
                 }

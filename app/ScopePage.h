@@ -1,0 +1,100 @@
+// The "Scope" page: a live plot of every sample the telemetry recorder
+// keeps for the kind of update the wheel base sends, over a chosen time
+// window, with pause, the output's clipping share, channel toggles, a
+// picture and a CSV export of what is shown, and the step test.
+#pragma once
+
+#include "app/StepTest.h"
+#include "app/TelemetryRecorder.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QCPGraph;
+class QCustomPlot;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class UsbDeviceZudWheelBase;
+
+class ScopePage : public QWidget {
+    Q_OBJECT
+
+public:
+    // Redraws per second while the page is shown: half a display's 60 Hz,
+    // smooth for a scrolling trace at half the cost of every refresh.
+    static constexpr int framesPerSecond = 30;
+    // The clipping share looks back this far.
+    static constexpr double clippingSeconds = 10.0;
+
+    explicit ScopePage(const TelemetryRecorder &recorder, QWidget *parent = nullptr);
+    ~ScopePage() override;
+
+    // The wheel base that is selected (null: none); set while it exists,
+    // cleared before it may be deleted. A new device starts a new picture.
+    void setWheelBase(UsbDeviceZudWheelBase *wheelBase);
+
+    StepTest &stepTest() { return stepTest_; }
+    bool isPaused() const { return paused_; }
+    // The visible time window in seconds.
+    double windowSeconds() const;
+    // Frames drawn so far (for benchmarks).
+    quint64 framesDrawn() const { return frames_; }
+
+    // The visible window as CSV: "Time s,Channel,Value" rows, CR LF.
+    QByteArray visibleCsv() const;
+    // The clipping label's text for a share and a peak.
+    static QString clippingText(const TelemetryClipping &clipping, bool hasOutput);
+
+public slots:
+    // Takes the newest samples into the plot and redraws it.
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private slots:
+    void on_pushButton_ScopePause_clicked();
+    void on_comboBox_ScopeWindow_currentIndexChanged(int index);
+    void on_pushButton_TestForce_clicked();
+    void on_pushButton_ScopeSavePicture_clicked();
+    void on_pushButton_ScopeExportCsv_clicked();
+
+private:
+    void setPaused(bool paused);
+    void showKind(int kind);
+    void rebuild();
+    // Takes the channel's samples from..until into its graph.
+    void syncGraph(int channel, double from, double until);
+    // Draws the window that ends at latest (recorder time).
+    void draw(double latest);
+    void updateClipping();
+    void updateControls();
+
+    const TelemetryRecorder &recorder_;
+    StepTest stepTest_;
+    QCustomPlot *plot_;
+    QComboBox *window_;
+    QPushButton *pause_;
+    QLabel *clipping_;
+    QSpinBox *testForce_;
+    QSpinBox *testDuration_;
+    QPushButton *testButton_;
+    QCheckBox *toggles_[telemetryChannelCount];
+    QGridLayout *toggleGrid_;
+    QCPGraph *graphs_[telemetryChannelCount];
+    QTimer frameTimer_;
+    QElapsedTimer clippingClock_;
+    bool paused_ = false;
+    // The end of the window drawn last.
+    double shownLatest_ = 0;
+    int shownKind_ = -1;
+    // Recorder reports at the last frame; fewer means it started over.
+    uint64_t seenReports_ = 0;
+    quint64 frames_ = 0;
+};
