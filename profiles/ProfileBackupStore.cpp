@@ -3,6 +3,7 @@
 #include "usb/UsbDevice.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -100,13 +101,29 @@ QString ProfileBackupStore::write(const QString &deviceFolder, const ProfileTabl
                     .arg(QDir::toNativeSeparators(folder));
         return QString();
     }
-    const QString stem =
-        clock_().toString(QLatin1String(timeFormat)) + QLatin1Char('-') + safeReason(reason);
+    const QString stamp = clock_().toString(QLatin1String(timeFormat));
+    const QString stem = stamp + QLatin1Char('-') + safeReason(reason);
     QString path = folder + QLatin1Char('/') + stem + QStringLiteral(".json");
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = folder + QLatin1Char('/') + stem + QStringLiteral(".%1.json").arg(n);
+    // Backups of the same second are told apart by their modification times.
+    // The file system's clock is coarse (a few milliseconds), so two backups
+    // written in a row may get the same time: the newest is then dated just
+    // after the one before it, so that the order of the list and the choice
+    // of the oldest to remove stay exact.
+    QDateTime newestOfSecond;
+    const QFileInfoList sameSecond =
+        QDir(folder).entryInfoList(QStringList() << stamp + QStringLiteral("-*.json"), QDir::Files);
+    for (const QFileInfo &info : sameSecond)
+        if (!newestOfSecond.isValid() || info.lastModified() > newestOfSecond)
+            newestOfSecond = info.lastModified();
     if (!writeProfileFile(path, table, error))
         return QString();
+    if (newestOfSecond.isValid() && QFileInfo(path).lastModified() <= newestOfSecond) {
+        QFile written(path);
+        if (written.open(QIODevice::ReadWrite))
+            written.setFileTime(newestOfSecond.addMSecs(1), QFileDevice::FileModificationTime);
+    }
 
     const QList<ProfileBackup> backups = list(deviceFolder);
     for (int i = keptPerDevice; i < backups.size(); ++i)
