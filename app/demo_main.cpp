@@ -15,11 +15,7 @@
 #include "simulator/EmulatedRig.h"
 
 #include <QTabWidget>
-#include <atomic>
-#include <chrono>
-#include <cmath>
 #include <cstring>
-#include <thread>
 
 int main(int argc, char **argv)
 {
@@ -40,23 +36,7 @@ int main(int argc, char **argv)
     }
     emu::EmulatedRig rig(options);
 
-    std::atomic<bool> stop{false};
-    std::thread motion([&] {
-        const auto start = std::chrono::steady_clock::now();
-        while (!stop) {
-            const double t =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (auto wheel = rig.wheelBase())
-                wheel->setPosition(120.0 * std::sin(2 * M_PI * t / 8.0));
-            if (auto pedals = rig.pedals()) {
-                const auto wave = [t](double period, double phase) {
-                    return uint16_t(32767.5 + 32767.5 * std::sin(2 * M_PI * t / period + phase));
-                };
-                pedals->setAxes(wave(3.0, 0), wave(4.0, 1.0), wave(5.0, 2.0));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
+    emu::DemoMotion motion(rig);
 
     const int result = zudMain(argc, argv, [debugPage, scope](ZUD_wheel_tool &window) {
         auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
@@ -68,7 +48,5 @@ int main(int argc, char **argv)
             window.resize(900, 560);
         }
     });
-    stop = true;
-    motion.join();
     return result;
 }

@@ -1,5 +1,8 @@
 #include "simulator/EmulatedRig.h"
 
+#include <chrono>
+#include <cmath>
+
 namespace emu {
 
 EmulatedRig::EmulatedRig(Options options) : options_(options)
@@ -134,6 +137,32 @@ void EmulatedRig::pedalsToBootloader()
     auto bootloader = BootloaderEmulator::plug(config);
     std::lock_guard<std::mutex> lock(mutex_);
     pedalsBootloader_ = bootloader;
+}
+
+DemoMotion::DemoMotion(EmulatedRig &rig)
+    : thread_([this, &rig] {
+          const auto start = std::chrono::steady_clock::now();
+          while (!stop_) {
+              const double t =
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+              if (auto wheel = rig.wheelBase())
+                  wheel->setPosition(120.0 * std::sin(2 * M_PI * t / 8.0));
+              if (auto pedals = rig.pedals()) {
+                  const auto wave = [t](double period, double phase) {
+                      return uint16_t(32767.5 + 32767.5 * std::sin(2 * M_PI * t / period + phase));
+                  };
+                  pedals->setAxes(wave(3.0, 0), wave(4.0, 1.0), wave(5.0, 2.0));
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+      })
+{
+}
+
+DemoMotion::~DemoMotion()
+{
+    stop_ = true;
+    thread_.join();
 }
 
 } // namespace emu

@@ -8,9 +8,11 @@
 #include "simulator/PedalsEmulator.h"
 #include "simulator/WheelBaseEmulator.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace emu {
@@ -59,6 +61,21 @@ private:
     // Emulators whose turn is over. A switch is made from inside the old
     // emulator's own write handler, so it is kept alive until the rig goes.
     std::vector<std::shared_ptr<void>> retired_;
+};
+
+// Moves a rig as the demos show it: the rim turns slowly back and forth and
+// the three pedal axes follow waves of their own, from a thread of its own
+// until the object goes.
+class DemoMotion {
+public:
+    explicit DemoMotion(EmulatedRig &rig);
+    ~DemoMotion();
+    DemoMotion(const DemoMotion &) = delete;
+    DemoMotion &operator=(const DemoMotion &) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 } // namespace emu
