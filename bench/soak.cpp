@@ -24,6 +24,7 @@
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "simulator/EmulatedRig.h"
+#include "tests/DialogAnswerer.h"
 #include "usb/UsbManager.h"
 
 #include <QAbstractSlider>
@@ -31,9 +32,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
@@ -94,95 +93,6 @@ struct Figures {
     int rigLoadsSeen = 0; // every settings load of the rig's wheel base
 };
 
-// Answers the modal dialogs the window opens: the firmware file chooser with
-// the file it is given (or cancel), and message boxes with Ok, telling the
-// soak what each box said. The progress dialog is left alone.
-class DialogAnswerer : public QObject {
-public:
-    DialogAnswerer()
-    {
-        connect(&timer, &QTimer::timeout, this, &DialogAnswerer::poll);
-        timer.start(20);
-    }
-
-    std::function<QString()> fileToChoose;
-    std::function<void(const QString &title, const QString &text)> onBox;
-    // Dialogs still open half a second after their answer, answered again.
-    int repeats = 0;
-
-private:
-    struct Answered {
-        QPointer<QWidget> dialog;
-        double at = 0;
-        QString file;
-    };
-
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        const double now = bench::monotonicSeconds();
-        for (Answered &a : answered) {
-            if (a.dialog != modal)
-                continue;
-            if (now - a.at < 0.5)
-                return;
-            // The answer did not close it (a file chooser may take the
-            // chosen name back while it is still reading the directory).
-            ++repeats;
-            std::fprintf(stderr, "soak: %s \"%s\" still open after its answer; answered again\n",
-                         modal->metaObject()->className(), qPrintable(modal->windowTitle()));
-            a.at = now;
-            answer(modal, a.file);
-            return;
-        }
-        answered.erase(std::remove_if(answered.begin(), answered.end(),
-                                      [](const Answered &a) { return a.dialog.isNull(); }),
-                       answered.end());
-        Answered a;
-        a.dialog = modal;
-        a.at = now;
-        if (qobject_cast<QFileDialog *>(modal)) {
-            a.file = fileToChoose ? fileToChoose() : QString();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (onBox)
-                onBox(box->windowTitle(), box->text());
-        } else {
-            return; // the progress dialog
-        }
-        answered.append(a);
-        answer(modal, a.file);
-    }
-
-    static void answer(QWidget *modal, const QString &file)
-    {
-        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            if (file.isEmpty()) {
-                dialog->reject();
-                return;
-            }
-            // selectFile leaves the name field alone once the field has the
-            // focus, which it takes soon after the dialog is shown: the path
-            // is typed into the field as well.
-            dialog->selectFile(file);
-            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                name->setText(file);
-            static_cast<QDialog *>(dialog)->accept(); // protected in QFileDialog
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
-            else
-                box->reject();
-        }
-    }
-
-    QTimer timer;
-    // Dialogs answered that may still be on screen for an instant; the
-    // pointers clear when they are destroyed.
-    QList<Answered> answered;
-};
-
 class Soak : public QObject {
 public:
     Soak(int seconds, const QString &logDir) : seconds(seconds), logDir(logDir)
@@ -204,16 +114,14 @@ public:
         }
         file.close();
 
-        answerer.fileToChoose = [this] {
+        answerer.chooseFile = [this] {
             ++figures.fileDialogs;
             if (state == State::EnteringBootloader || state == State::Updating)
                 return imagePath;
             ++figures.unexpectedDialogs;
             return QString();
         };
-        answerer.onBox = [this](const QString &title, const QString &text) {
-            boxSeen(title, text);
-        };
+        answerer.onBox = [this](QMessageBox *box) { boxSeen(box->windowTitle(), box->text()); };
 
         window = std::make_unique<ZUD_wheel_tool>();
         UsbManager &manager = window->manager();
@@ -752,7 +660,7 @@ private:
     QTemporaryDir imageDir;
     QString imagePath;
     QByteArray image;
-    DialogAnswerer answerer;
+    wintest::DialogAnswerer answerer{20}; // polled seldom: the soak measures the GUI thread
     std::unique_ptr<emu::EmulatedRig> rig;
     std::shared_ptr<emu::WheelBaseEmulator> hot;
     std::unique_ptr<ZUD_wheel_tool> window;

@@ -5,16 +5,15 @@
 // Runs inside the test machine (make test-kernel).
 #include "KernelTestSupport.h"
 #include "app/ZUD_wheel_tool.h"
+#include "tests/DialogAnswerer.h"
+#include "tests/FindChild.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 #include <cstring>
 #include <unistd.h>
@@ -26,38 +25,6 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// Answers the window's modal dialogs as they come up: the file dialog with
-// a file name, every message box with OK. Remembers what it saw.
-struct DialogAnswerer : QObject {
-    QString fileToChoose;
-    QStringList seen;
-    QTimer timer;
-
-    DialogAnswerer()
-    {
-        timer.setInterval(20);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-                seen << "file dialog: " + files->windowTitle();
-                if (fileToChoose.isEmpty()) {
-                    files->reject();
-                } else {
-                    files->selectFile(fileToChoose);
-                    static_cast<QDialog *>(files)->accept(); // QFileDialog::accept
-                }
-            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                seen << box->windowTitle() + ": " + box->text();
-                if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                    ok->click();
-                else
-                    box->reject();
-            }
-        });
-        timer.start();
-    }
-};
 
 } // namespace
 
@@ -81,12 +48,11 @@ private slots:
         QVERIFY(emu.plug("plug wheel 20") > 0);
         const QString wheelLine = emu.takeEvent("plugged");
 
-        DialogAnswerer answerer; // no file to choose: the dialog is cancelled
+        wintest::DialogAnswerer answerer(20); // no file to choose: the dialog is cancelled
         ZUD_wheel_tool window;
         window.show();
-        auto *devices = window.findChild<QComboBox *>("comboBox_UsbDevice");
-        auto *bootButton = window.findChild<QPushButton *>("pushButton_EnterExitBootloader");
-        QVERIFY(devices && bootButton);
+        auto *devices = wintest::child<QComboBox>(window, "comboBox_UsbDevice");
+        auto *bootButton = wintest::child<QPushButton>(window, "pushButton_EnterExitBootloader");
         QVERIFY(ktest::spinUntil([&] { return devices->count() == 1; }));
         QCOMPARE(devices->currentData().toString(), wheelLine.section(' ', 3, 3));
         QCOMPARE(bootButton->text(), QString("Enter Bootloader"));
@@ -108,7 +74,7 @@ private slots:
                    devices->currentData().toString() == backLine.section(' ', 3, 3) &&
                    bootButton->text() == "Enter Bootloader";
         }));
-        for (const QString &seen : answerer.seen)
+        for (const QString &seen : answerer.summary())
             QVERIFY2(seen.startsWith("file dialog: "), qPrintable(seen)); // no message box
     }
 
@@ -135,13 +101,12 @@ private slots:
         QVERIFY(emu.plug("plug wheel 20") > 0);
         QVERIFY(!emu.takeEvent("plugged").isNull());
 
-        DialogAnswerer answerer;
-        answerer.fileToChoose = firmware;
+        wintest::DialogAnswerer answerer(20);
+        answerer.files << firmware;
         ZUD_wheel_tool window;
         window.show();
-        auto *devices = window.findChild<QComboBox *>("comboBox_UsbDevice");
-        auto *bootButton = window.findChild<QPushButton *>("pushButton_EnterExitBootloader");
-        QVERIFY(devices && bootButton);
+        auto *devices = wintest::child<QComboBox>(window, "comboBox_UsbDevice");
+        auto *bootButton = wintest::child<QPushButton>(window, "pushButton_EnterExitBootloader");
         QVERIFY(ktest::spinUntil([&] { return devices->count() == 1; }));
         QCOMPARE(bootButton->text(), QString("Enter Bootloader"));
 
@@ -150,8 +115,8 @@ private slots:
         QVERIFY(bootLine.endsWith("ZUD Wheel Base Bootloader"));
         const int bootTag = bootLine.section(' ', 1, 1).toInt();
         const QString success = "Firmware update: Update completed successfully!";
-        QVERIFY(ktest::spinUntil([&] { return answerer.seen.contains(success); }, 600000));
-        QCOMPARE(answerer.seen, (QStringList{"file dialog: Open new FW File", success}));
+        QVERIFY(ktest::spinUntil([&] { return answerer.summary().contains(success); }, 600000));
+        QCOMPARE(answerer.summary(), (QStringList{"file dialog: Open new FW File", success}));
         QCOMPARE(devices->count(), 1);
         QCOMPARE(devices->currentData().toString(), bootLine.section(' ', 3, 3));
         QCOMPARE(bootButton->text(), QString("Exit Bootloader"));
@@ -172,12 +137,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QApplication app(argc, argv);
-    TestKernelWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZUD_WINDOW_TEST_MAIN(TestKernelWindow)
 
 #include "tst_kernel_window.moc"

@@ -20,9 +20,18 @@ inline vhid::DevicePtr plugDevice(uint16_t productId, const std::wstring &produc
     return vhid::plug(config);
 }
 
-inline vhid::DevicePtr plugWheelBase(const std::string &path = std::string())
+inline vhid::DevicePtr plugWheelBase(const std::string &path = std::string(),
+                                     const std::wstring &product = L"ZUD Wheel Base")
 {
-    return plugDevice(0xA355, L"ZUD Wheel Base", path);
+    return plugDevice(0xA355, product, path);
+}
+inline vhid::DevicePtr plugPedals()
+{
+    return plugDevice(0xA112, L"ZUD Pedals");
+}
+inline vhid::DevicePtr plugBootloader()
+{
+    return plugDevice(0xA355, L"ZUD Bootloader");
 }
 
 // A 64-byte report with the given id whose bytes 1..4 carry a marker.

@@ -1,6 +1,7 @@
 // Helpers for the tests that drive the main window against the virtual bus.
 #pragma once
 
+#include "TestSupport.h"
 #include "app/ZUD_wheel_tool.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
@@ -8,28 +9,15 @@
 #include "devices/ZudUsbReports.h"
 #include "simulator/VirtualHidBus.h"
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QTimer>
 #include <cstring>
 #include <deque>
 #include <memory>
 
 namespace wintest {
 
-inline vhid::DevicePtr plugWheelBase(const std::wstring &name = L"ZUD Wheel Base")
-{
-    return vhid::plug({0x0483, 0xA355, name, ""});
-}
-inline vhid::DevicePtr plugPedals()
-{
-    return vhid::plug({0x0483, 0xA112, L"ZUD Pedals", ""});
-}
-inline vhid::DevicePtr plugBootloader()
-{
-    return vhid::plug({0x0483, 0xA355, L"ZUD Bootloader", ""});
-}
+using testing::plugBootloader;
+using testing::plugPedals;
+using testing::plugWheelBase;
 
 // One discovery pass over every supported product id, as the periodic pass
 // does, without waiting for its timer.
@@ -90,31 +78,6 @@ struct ScriptedClock {
         }
         return last;
     }
-};
-
-// Dismisses the file choosers and message boxes that the firmware flow and
-// the settings editor open, so that no test waits on a modal dialog.
-class DialogDismisser {
-public:
-    DialogDismisser()
-    {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-                ++dismissed;
-                files->reject();
-            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                ++dismissed;
-                box->reject();
-            }
-        });
-        timer.start();
-    }
-    int dismissed = 0;
-
-private:
-    QTimer timer;
 };
 
 } // namespace wintest

@@ -190,10 +190,8 @@ private slots:
 
     void loadRunsExactlyTheExchange();
     void saveOfOneProfileRunsExactlyTheExchange();
-    void loadThroughReaderThread_data();
-    void loadThroughReaderThread();
-    void saveThroughReaderThread_data();
-    void saveThroughReaderThread();
+    void exchangeThroughReaderThread_data();
+    void exchangeThroughReaderThread();
     void shortRepliesAreDroppedAndRetried();
     void slowRepliesStillLoad_data();
     void slowRepliesStillLoad();
@@ -211,8 +209,8 @@ private slots:
     void joystickReportNeverStopsRetry();
     void streamingDoesNotStopLoadRetries();
 
-    void unplugDuringLoad();
-    void unplugDuringSave();
+    void unplugDuringExchange_data();
+    void unplugDuringExchange();
     void enterBootloaderUnplugsAndCallsBack();
 
     void headerWithCountOutsideTableFails_data();
@@ -347,99 +345,82 @@ void TestWheelBase::saveOfOneProfileRunsExactlyTheExchange()
     QVERIFY(rig.emulator->device()->writtenReports().empty());
 }
 
-void TestWheelBase::loadThroughReaderThread_data()
+// A load or a save of 1, 3 and 100 profiles, some with replies lost.
+void TestWheelBase::exchangeThroughReaderThread_data()
 {
+    QTest::addColumn<bool>("save");
     QTest::addColumn<int>("count");
     QTest::addColumn<QList<int>>("drops");
-    QTest::newRow("1") << 1 << QList<int>{};
-    QTest::newRow("3") << 3 << QList<int>{};
-    QTest::newRow("100") << 100 << QList<int>{};
-    QTest::newRow("1 header and profile lost") << 1 << QList<int>{1, 2};
-    QTest::newRow("3 middle lost") << 3 << QList<int>{3};
-    QTest::newRow("100 first, middle, last lost") << 100 << QList<int>{1, 37, 101};
+    for (const bool save : {false, true}) {
+        const char *op = save ? "save" : "load";
+        QTest::addRow("%s 1", op) << save << 1 << QList<int>{};
+        QTest::addRow("%s 3", op) << save << 3 << QList<int>{};
+        QTest::addRow("%s 100", op) << save << 100 << QList<int>{};
+        QTest::addRow("%s 1 header and %s lost", op, save ? "write" : "profile")
+            << save << 1 << QList<int>{1, 2};
+        QTest::addRow("%s 3 middle lost", op) << save << 3 << QList<int>{3};
+        QTest::addRow("%s 100 first, middle, last lost", op)
+            << save << 100 << QList<int>{1, save ? 51 : 37, 101};
+    }
 }
 
-void TestWheelBase::loadThroughReaderThread()
+void TestWheelBase::exchangeThroughReaderThread()
 {
+    QFETCH(bool, save);
     QFETCH(int, count);
     QFETCH(QList<int>, drops);
 
-    Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
+    // A load reads the emulator's table; a save writes the host's to a
+    // device that holds another.
+    Rig rig(save ? quiet(7) : quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
     QVERIFY(rig.device);
-    rig.emulator->setProfiles(makeProfiles(count), count - 1);
+    UsbDeviceZudWheelBase &wheel = *rig.device;
+    const int current = save ? count / 2 : count - 1;
+    if (save) {
+        for (int i = 0; i < count; ++i)
+            wheel.profiles[i] = makeProfile(i);
+        wheel.profileCount = uint8_t(count);
+        wheel.currentProfile = uint8_t(current);
+    } else {
+        rig.emulator->setProfiles(makeProfiles(count), current);
+    }
     rig.emulator->dropRepliesTo(std::set<int>(drops.begin(), drops.end()));
-    QSignalSpy loaded(rig.device.data(), &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy loaded(&wheel, &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy done(&wheel, save ? &UsbDeviceZudWheelBase::onSettingsSaved
+                                 : &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
 
-    rig.device->loadSettings();
-    QVERIFY(rig.runUntil([&] { return loaded.count() > 0; }));
+    save ? wheel.saveSettings() : wheel.loadSettings();
+    QVERIFY(rig.runUntil([&] { return done.count() > 0; }));
     rig.settle();
 
     const QStringList sent = describeAll(rig.emulator->commands());
-    QCOMPARE(folded(sent), loadExchange(count));
+    QCOMPARE(folded(sent), save ? saveExchange(count, current) : loadExchange(count));
     // Every lost reply cost at least one repetition of its command.
     QVERIFY2(sent.size() >= count + 2 + drops.size(), qPrintable(sent.join(", ")));
     // (A reply slower than the retry interval repeats a step, and the
     // repetition runs on to the end; the direct-pass tests count exactly.)
-    QVERIFY(loaded.count() >= 1);
-    QCOMPARE(int(rig.device->profileCount), count);
-    QCOMPARE(int(rig.device->currentProfile), count - 1);
-    for (int i = 0; i < count; ++i)
-        QVERIFY2(sameProfile(rig.device->profiles[i], makeProfile(i)),
-                 qPrintable(QString::number(i)));
-    QVERIFY(!rig.device->isRetryArmed());
-}
-
-void TestWheelBase::saveThroughReaderThread_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QList<int>>("drops");
-    QTest::newRow("1") << 1 << QList<int>{};
-    QTest::newRow("3") << 3 << QList<int>{};
-    QTest::newRow("100") << 100 << QList<int>{};
-    QTest::newRow("1 header and write lost") << 1 << QList<int>{1, 2};
-    QTest::newRow("3 middle lost") << 3 << QList<int>{3};
-    QTest::newRow("100 first, middle, last lost") << 100 << QList<int>{1, 51, 101};
-}
-
-void TestWheelBase::saveThroughReaderThread()
-{
-    QFETCH(int, count);
-    QFETCH(QList<int>, drops);
-
-    Rig rig(quiet(7), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
-    QVERIFY(rig.device);
-    UsbDeviceZudWheelBase &wheel = *rig.device;
-    for (int i = 0; i < count; ++i)
-        wheel.profiles[i] = makeProfile(i);
-    wheel.profileCount = uint8_t(count);
-    wheel.currentProfile = uint8_t(count / 2);
-    rig.emulator->dropRepliesTo(std::set<int>(drops.begin(), drops.end()));
-    QSignalSpy saved(&wheel, &UsbDeviceZudWheelBase::onSettingsSaved);
-    QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
-
-    wheel.saveSettings();
-    QVERIFY(rig.runUntil([&] { return saved.count() > 0; }));
-    rig.settle();
-
-    const QStringList sent = describeAll(rig.emulator->commands());
-    QCOMPARE(folded(sent), saveExchange(count, count / 2));
-    QVERIFY2(sent.size() >= count + 2 + drops.size(), qPrintable(sent.join(", ")));
-    QVERIFY(saved.count() >= 1);
+    QVERIFY(done.count() >= 1);
     QCOMPARE(failed.count(), 0);
-    QCOMPARE(rig.emulator->profileCount(), count);
-    QCOMPARE(rig.emulator->currentProfile(), count / 2);
+    if (save) {
+        QCOMPARE(rig.emulator->profileCount(), count);
+        QCOMPARE(rig.emulator->currentProfile(), current);
+        for (int i = 0; i < count; ++i)
+            QVERIFY2(sameProfile(rig.emulator->profile(i), makeProfile(i)),
+                     qPrintable(QString::number(i)));
+        // The table survives on the device: a fresh load returns what was saved.
+        for (int i = 0; i < count; ++i)
+            wheel.profiles[i] = ZudUsbWheelBaseProfile{};
+        const int loadsBefore = loaded.count();
+        wheel.loadSettings();
+        QVERIFY(rig.runUntil([&] { return loaded.count() > loadsBefore; }));
+        rig.settle();
+    }
+    QCOMPARE(int(wheel.profileCount), count);
+    QCOMPARE(int(wheel.currentProfile), current);
     for (int i = 0; i < count; ++i)
-        QVERIFY2(sameProfile(rig.emulator->profile(i), makeProfile(i)),
-                 qPrintable(QString::number(i)));
-
-    // The table survives on the device: a fresh load returns what was saved.
-    for (int i = 0; i < count; ++i)
-        wheel.profiles[i] = ZudUsbWheelBaseProfile{};
-    QSignalSpy loaded(&wheel, &UsbDeviceZudWheelBase::onSettingsLoaded);
-    wheel.loadSettings();
-    QVERIFY(rig.runUntil([&] { return loaded.count() > 0; }));
-    for (int i = 0; i < count; ++i)
-        QVERIFY(sameProfile(wheel.profiles[i], makeProfile(i)));
+        QVERIFY2(sameProfile(wheel.profiles[i], makeProfile(i)), qPrintable(QString::number(i)));
+    QVERIFY(!wheel.isRetryArmed());
 }
 
 void TestWheelBase::shortRepliesAreDroppedAndRetried()
@@ -859,49 +840,48 @@ void TestWheelBase::streamingDoesNotStopLoadRetries()
         QVERIFY(sameProfile(rig.device->profiles[i], makeProfile(i)));
 }
 
-void TestWheelBase::unplugDuringLoad()
+void TestWheelBase::unplugDuringExchange_data()
 {
-    Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
-    QVERIFY(rig.device);
-    rig.emulator->setProfiles(makeProfiles(5), 0);
-    rig.emulator->unplugAtCommand(3); // the request for profile 1
-    QSignalSpy loaded(rig.device.data(), &UsbDeviceZudWheelBase::onSettingsLoaded);
-    QSignalSpy gone(&rig.manager, &UsbManager::onDeviceDisconnected);
-
-    rig.device->loadSettings();
-    QVERIFY(rig.runUntil([&] { return gone.count() > 0; }));
-    rig.settle();
-    QCOMPARE(gone.count(), 1);
-    QVERIFY(rig.device.isNull());
-    QCOMPARE(loaded.count(), 0);
-    // Three commands went out (a slow reply may have repeated one), the
-    // third was never answered, and nothing followed the unplug.
-    const QStringList sent = describeAll(rig.emulator->commands());
-    QCOMPARE(sent.size(), 3);
-    QCOMPARE(folded(sent), loadExchange(5).mid(0, folded(sent).size()));
-    QVERIFY(rig.manager.getDevices().isEmpty());
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<int>("unplugAt");
+    QTest::newRow("load, asking for profile 1") << false << 3;
+    QTest::newRow("save, writing profile 2") << true << 4;
 }
 
-void TestWheelBase::unplugDuringSave()
+void TestWheelBase::unplugDuringExchange()
 {
+    QFETCH(bool, save);
+    QFETCH(int, unplugAt);
+
     Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
     QVERIFY(rig.device);
-    for (int i = 0; i < 4; ++i)
-        rig.device->profiles[i] = makeProfile(i);
-    rig.device->profileCount = 4;
-    rig.emulator->unplugAtCommand(4); // writing profile 2
-    QSignalSpy saved(rig.device.data(), &UsbDeviceZudWheelBase::onSettingsSaved);
+    const int count = save ? 4 : 5;
+    if (save) {
+        for (int i = 0; i < count; ++i)
+            rig.device->profiles[i] = makeProfile(i);
+        rig.device->profileCount = uint8_t(count);
+    } else {
+        rig.emulator->setProfiles(makeProfiles(count), 0);
+    }
+    rig.emulator->unplugAtCommand(unplugAt);
+    QSignalSpy done(rig.device.data(), save ? &UsbDeviceZudWheelBase::onSettingsSaved
+                                            : &UsbDeviceZudWheelBase::onSettingsLoaded);
     QSignalSpy gone(&rig.manager, &UsbManager::onDeviceDisconnected);
 
-    rig.device->saveSettings();
+    save ? rig.device->saveSettings() : rig.device->loadSettings();
     QVERIFY(rig.runUntil([&] { return gone.count() > 0; }));
     rig.settle();
     QCOMPARE(gone.count(), 1);
     QVERIFY(rig.device.isNull());
-    QCOMPARE(saved.count(), 0);
+    QCOMPARE(done.count(), 0);
+    // The commands up to the one the device left on went out (a slow reply
+    // may have repeated one), that one was never answered, and nothing
+    // followed the unplug.
     const QStringList sent = describeAll(rig.emulator->commands());
-    QCOMPARE(sent.size(), 4);
-    QCOMPARE(folded(sent), saveExchange(4, 0).mid(0, folded(sent).size()));
+    QCOMPARE(sent.size(), unplugAt);
+    const QStringList exchange = save ? saveExchange(count, 0) : loadExchange(count);
+    QCOMPARE(folded(sent), exchange.mid(0, folded(sent).size()));
+    QVERIFY(rig.manager.getDevices().isEmpty());
     // The profile being written when the device left was not stored.
     if (sent.last() == "write 2")
         QVERIFY(!sameProfile(rig.emulator->profile(2), makeProfile(2)));

@@ -1,5 +1,7 @@
 // The window against the virtual bus: the device list, the selection, the
 // enable state per device kind, the bootloader button and the teardown.
+#include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 #include "simulator/WheelBaseEmulator.h"
 
@@ -15,13 +17,6 @@
 using namespace wintest;
 
 namespace {
-
-template <typename T> T *child(ZUD_wheel_tool &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 // What setUiEnabled decides, read back from the widgets. A group of widgets
 // that disagree among themselves reads as "mixed", which matches nothing.
@@ -177,7 +172,7 @@ void WindowControllerTest::removingDevicesMovesTheSelection()
     ZUD_wheel_tool window;
     auto wheel = plugWheelBase();
     auto pedals = plugPedals();
-    auto other = plugWheelBase(L"ZUD Wheel Base 2");
+    auto other = plugWheelBase({}, L"ZUD Wheel Base 2");
     discover(window);
     QComboBox *list = deviceList(window);
     QCOMPARE(list->count(), 3);
@@ -208,7 +203,8 @@ void WindowControllerTest::removingDevicesMovesTheSelection()
 
 void WindowControllerTest::enableStatePerKind()
 {
-    DialogDismisser dismisser;
+    DialogAnswerer dismisser;
+    dismisser.otherwise = QMessageBox::NoButton;
     ZUD_wheel_tool window;
     auto wheel = plugWheelBase();
     auto pedals = plugPedals();
@@ -293,7 +289,8 @@ void WindowControllerTest::labelsEmptiedOnEverySelection()
 
 void WindowControllerTest::bootloaderButtonPerKind()
 {
-    DialogDismisser dismisser;
+    DialogAnswerer dismisser;
+    dismisser.otherwise = QMessageBox::NoButton;
     ZUD_wheel_tool window;
     auto wheel = plugWheelBase();
     auto pedals = plugPedals();
@@ -345,7 +342,8 @@ void WindowControllerTest::bootloaderButtonWithNothingSelected()
 
 void WindowControllerTest::closingWithProgressDialogOpen()
 {
-    DialogDismisser dismisser;
+    DialogAnswerer dismisser;
+    dismisser.otherwise = QMessageBox::NoButton;
     auto *window = new ZUD_wheel_tool;
     auto boot = plugBootloader();
     discover(*window);
@@ -370,7 +368,8 @@ void WindowControllerTest::closingWithProgressDialogOpen()
 
 void WindowControllerTest::deselectingBootloaderClosesProgressDialog()
 {
-    DialogDismisser dismisser;
+    DialogAnswerer dismisser;
+    dismisser.otherwise = QMessageBox::NoButton;
     ZUD_wheel_tool window;
     auto boot = plugBootloader();
     auto pedals = plugPedals();

@@ -7,6 +7,7 @@
 // device must not touch itself afterwards, and the window must end usable,
 // with the device back on the same interface listed again.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -29,13 +30,6 @@ namespace {
 
 constexpr int waitMs = 5000;
 constexpr int imageChunks = 4;
-
-template <typename T> T *child(ZUD_wheel_tool &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 // No progress dialog is left once deferred deletions have run.
 bool progressReleased(ZUD_wheel_tool &window)

@@ -7,6 +7,7 @@
 // stays, and the device, plugged back, is listed and works again.
 #include "DialogAnswerer.h"
 #include "FaultInjection.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -38,13 +39,6 @@ constexpr int waitMs = 5000;
 const QStringList wheelControls = {"pushButton_LoadConfig", "pushButton_SaveConfig",
                                    "horiSlider_Force",      "horiSlider_Damping",
                                    "comboBox_ProfileName",  "pushButton_AddProfile"};
-
-template <typename T> T *child(ZUD_wheel_tool &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 bool controlsEnabled(ZUD_wheel_tool &window, bool on)
 {

@@ -3,6 +3,7 @@
 // unreadable-file box, the progress dialog, the closing boxes and the
 // release of the dialog when the bootloader is deselected.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -23,7 +24,7 @@ namespace {
 
 QPushButton *updateButton(ZUD_wheel_tool &window)
 {
-    return window.findChild<QPushButton *>(QStringLiteral("pushButton_UpdateFirmware"));
+    return child<QPushButton>(window, "pushButton_UpdateFirmware");
 }
 
 QByteArray randomBytes(int size, quint32 seed)
@@ -343,7 +344,7 @@ void WindowFirmwareTest::deselectionClosesDialog()
     config.streamRate = 0;
     auto pedals = emu::PedalsEmulator::plug(config);
     discover(window);
-    QComboBox *devices = window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
+    QComboBox *devices = child<QComboBox>(window, "comboBox_UsbDevice");
     QCOMPARE(devices->count(), 2);
     devices->setCurrentIndex(1);
     QVERIFY(dialog.isNull() || !dialog->isVisible());

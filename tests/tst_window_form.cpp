@@ -1,5 +1,7 @@
 // The window's form as built by setupUi: tree, names, properties, texts and
 // fixed combo items; and the connect-by-name binding of the window's slots.
+#include "FindChild.h"
+
 #include "app/ZUD_wheel_tool.h"
 #include "simulator/VirtualHidBus.h"
 #include "ui_ZUD_wheel_tool.h"
@@ -290,7 +292,7 @@ void WindowFormTest::windowBindsEverySlotByName()
     const QtMessageHandler previous = qInstallMessageHandler(collectBindingWarnings);
     {
         ZUD_wheel_tool window;
-        QCOMPARE(window.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->currentIndex(), 0);
+        QCOMPARE(wintest::child<QTabWidget>(window, "tabWidget")->currentIndex(), 0);
     }
     qInstallMessageHandler(previous);
     QVERIFY2(bindingWarnings.isEmpty(), qPrintable(bindingWarnings.join('\n')));

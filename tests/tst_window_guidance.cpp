@@ -4,6 +4,7 @@
 // device kind, the results in the status bar, the keyboard shortcuts and the
 // tab order.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "app/TransferEstimate.h"
@@ -30,14 +31,6 @@
 using namespace wintest;
 
 namespace {
-
-template <typename T> T *child(QWidget &window, const QString &name)
-{
-    T *widget = window.findChild<T *>(name);
-    if (!widget)
-        qFatal("no widget %s", qPrintable(name));
-    return widget;
-}
 
 QString statusOf(ZUD_wheel_tool &window)
 {
@@ -129,7 +122,8 @@ void WindowGuidanceTest::hintWhileNoDevice()
 {
     QFETCH(int, kind);
     QFETCH(bool, logging);
-    DialogDismisser dismisser; // the bootloader's file chooser
+    DialogAnswerer dismisser; // cancels the bootloader's file chooser
+    dismisser.otherwise = QMessageBox::NoButton;
     ZUD_wheel_tool window;
     auto *list = child<QComboBox>(window, "comboBox_UsbDevice");
     auto *hint = child<QLabel>(window, "label_NoDeviceHint");

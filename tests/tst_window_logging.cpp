@@ -2,6 +2,7 @@
 // updates travel from the virtual bus through the reader, the device and the
 // live view into the log file, which is then read back byte for byte.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -24,7 +25,7 @@ namespace {
 
 QPushButton *loggingButton(ZUD_wheel_tool &window)
 {
-    return window.findChild<QPushButton *>(QStringLiteral("pushButton_Logging"));
+    return child<QPushButton>(window, "pushButton_Logging");
 }
 
 // Every test logs into a directory of its own, made current for the test.
@@ -95,9 +96,7 @@ struct WheelRig {
     }
     bool ready() const
     {
-        return wheelBase &&
-               window.findChild<QPushButton *>(QStringLiteral("pushButton_SaveConfig"))
-                   ->isEnabled();
+        return wheelBase && child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled();
     }
     // Sends updates and waits until the window has handled all of them.
     bool send(std::initializer_list<ZudUsbWheelBaseJoystickUpdate> list)

@@ -3,6 +3,7 @@
 // overwrites the device's table, the question before edits are dropped,
 // verified saves, and export / factory reset / import / save.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "profiles/ProfileBackupStore.h"
@@ -27,13 +28,6 @@ using namespace wintest;
 namespace {
 
 const QString serial = QStringLiteral("ZWB-T1");
-
-template <typename T> T *child(QWidget &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)
 {

@@ -2,6 +2,7 @@
 // leaves: the current index moves, the chosen device does not, and nothing of
 // what the user is doing with it is disturbed.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "app/SettingsMapping.h"
@@ -21,7 +22,7 @@ namespace {
 
 QComboBox *deviceList(ZUD_wheel_tool &window)
 {
-    return window.findChild<QComboBox *>(QStringLiteral("comboBox_UsbDevice"));
+    return child<QComboBox>(window, "comboBox_UsbDevice");
 }
 
 } // namespace
@@ -49,7 +50,7 @@ void WindowSelectionTest::earlierDeviceLeavingKeepsWheelBaseEdits()
     QComboBox *list = deviceList(window);
     QCOMPARE(list->count(), 2);
     list->setCurrentIndex(1);
-    auto *slider = window.findChild<QSlider *>(QStringLiteral("horiSlider_Damping"));
+    auto *slider = child<QSlider>(window, "horiSlider_Damping");
     QTRY_VERIFY(slider->isEnabled());
     auto *wheelDevice = deviceOf<UsbDeviceZudWheelBase>(window, wheel->device());
     QVERIFY(wheelDevice);
@@ -73,7 +74,7 @@ void WindowSelectionTest::earlierDeviceLeavingKeepsWheelBaseEdits()
     QVERIFY(slider->isEnabled());
     QCOMPARE(slider->value(), edited);
     QCOMPARE(wheelDevice->profiles[wheelDevice->currentProfile].damping, level);
-    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_SaveConfig"))->isEnabled());
+    QVERIFY(child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled());
 }
 
 void WindowSelectionTest::earlierDeviceLeavingKeepsFirmwareTransfer()

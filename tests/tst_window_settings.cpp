@@ -2,6 +2,7 @@
 // filling the controls, editing, the profile list, renaming, add and remove,
 // save and reload, the factory reset question, centring and the refusal box.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "app/SettingsMapping.h"
@@ -20,13 +21,6 @@
 using namespace wintest;
 
 namespace {
-
-template <typename T> T *child(ZUD_wheel_tool &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 ZudUsbWheelBaseProfile makeProfile(int index, const char *name)
 {
@@ -117,6 +111,21 @@ QString text(ZUD_wheel_tool &w, const char *label)
     return child<QLabel>(w, label)->text();
 }
 
+// What a control of the editor shows: a label its text, a slider or a spin
+// box its value, a combo box its current index.
+QVariant shownBy(QWidget *control)
+{
+    if (auto *label = qobject_cast<QLabel *>(control))
+        return label->text();
+    if (auto *slider = qobject_cast<QSlider *>(control))
+        return slider->value();
+    if (auto *spin = qobject_cast<QSpinBox *>(control))
+        return spin->value();
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        return combo->currentIndex();
+    return QVariant();
+}
+
 } // namespace
 
 class WindowSettingsTest : public QObject {
@@ -125,6 +134,7 @@ class WindowSettingsTest : public QObject {
 private slots:
     void cleanup() { vhid::unplugAll(); }
 
+    void controlsFilledFromCurrentProfile_data();
     void controlsFilledFromCurrentProfile();
     void choosingProfileFillsAndSendsNothing();
     void editingWritesTheCurrentProfileOnly();
@@ -141,38 +151,43 @@ private slots:
     void settingsOfAnotherWheelBaseIgnored();
 };
 
+// Each row: a control of the settings editor and what it shows of profile 0.
+void WindowSettingsTest::controlsFilledFromCurrentProfile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("shown");
+    const std::pair<const char *, QVariant> rows[] = {
+        {"horiSlider_Damping", 5},       {"label_Damping", "50%"},
+        {"horiSlider_Friction", 2},      {"label_Friction", "20%"},
+        {"horiSlider_Inertia", 10},      {"label_Inertia", "100%"},
+        {"label_Spring", "0%"},          {"horiSlider_Force", 75},
+        {"label_Force", "75%"},          {"horiSlider_GenSmooth", 3},
+        {"label_GenSmooth", "3"},        {"label_CenterOffsetDeg", "180.00 deg"},
+        {"spinBox_RotationDegree", 540}, {"spinBox_EncoderRes", 12345},
+        {"comboBox_EncoderType", 1},     {"comboBox_DampingEffect", 0},
+        {"comboBox_FrictionEffect", 1},  {"comboBox_InertiaEffect", 2},
+        {"comboBox_SpringEffect", 1},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.first) << QString(row.first) << row.second;
+}
+
 void WindowSettingsTest::controlsFilledFromCurrentProfile()
 {
+    QFETCH(QString, name);
+    QFETCH(QVariant, shown);
     Rig rig;
     RIG_READY(rig);
-    ZUD_wheel_tool &w = rig.window;
+    QCOMPARE(shownBy(child<QWidget>(rig.window, name)), shown);
+
     QCOMPARE(rig.profiles()->count(), 2);
     QCOMPARE(rig.profiles()->itemText(0), QStringLiteral("Track A"));
     QCOMPARE(rig.profiles()->itemText(1), QStringLiteral("Track B"));
     QCOMPARE(rig.profiles()->itemData(1).toInt(), 1);
     QCOMPARE(rig.profiles()->currentIndex(), 0);
-
-    QCOMPARE(child<QSlider>(w, "horiSlider_Damping")->value(), 5);
-    QCOMPARE(text(w, "label_Damping"), QStringLiteral("50%"));
-    QCOMPARE(int(rig.current().damping), 50); // rounded down in memory
-    QCOMPARE(child<QSlider>(w, "horiSlider_Friction")->value(), 2);
-    QCOMPARE(text(w, "label_Friction"), QStringLiteral("20%"));
-    QCOMPARE(child<QSlider>(w, "horiSlider_Inertia")->value(), 10);
-    QCOMPARE(text(w, "label_Inertia"), QStringLiteral("100%"));
-    QCOMPARE(text(w, "label_Spring"), QStringLiteral("0%"));
-    QCOMPARE(child<QSlider>(w, "horiSlider_Force")->value(), 75);
-    QCOMPARE(text(w, "label_Force"), QStringLiteral("75%"));
-    QCOMPARE(child<QSlider>(w, "horiSlider_GenSmooth")->value(), 3);
-    QCOMPARE(text(w, "label_GenSmooth"), QStringLiteral("3"));
-    QCOMPARE(text(w, "label_CenterOffsetDeg"), QStringLiteral("180.00 deg"));
-    QCOMPARE(child<QSpinBox>(w, "spinBox_RotationDegree")->value(), 540);
-    QCOMPARE(child<QSpinBox>(w, "spinBox_EncoderRes")->value(), 12345);
-    QCOMPARE(child<QComboBox>(w, "comboBox_EncoderType")->currentIndex(), 1);
-    QCOMPARE(child<QComboBox>(w, "comboBox_DampingEffect")->currentIndex(), 0);
-    QCOMPARE(child<QComboBox>(w, "comboBox_FrictionEffect")->currentIndex(), 1);
-    QCOMPARE(child<QComboBox>(w, "comboBox_InertiaEffect")->currentIndex(), 2);
-    QCOMPARE(child<QComboBox>(w, "comboBox_SpringEffect")->currentIndex(), 1);
-    // Filling wrote nothing else into the profile.
+    // Filling wrote nothing else into the profile; the damping is rounded
+    // down in memory.
+    QCOMPARE(int(rig.current().damping), 50);
     QCOMPARE(rig.current().maxForce.get(), 75);
     QCOMPARE(int(rig.current().smoothing), 3);
     QCOMPARE(int(rig.current().friction), 20);

@@ -2,6 +2,7 @@
 // Scope page plotting every sample, its CSV export, "Log every report", and
 // the step test's force released on every way it can end.
 #include "DialogAnswerer.h"
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 
 #include "app/ScopePage.h"
@@ -47,16 +48,12 @@ struct Rig {
             QObject::connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, window.get(),
                              [this] { ++handled; });
     }
-    template <typename T> T *child(const char *name) const
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
     bool ready() const
     {
-        return wheelBase && child<QPushButton>("pushButton_SaveConfig")->isEnabled();
+        return wheelBase && child<QPushButton>(*window, "pushButton_SaveConfig")->isEnabled();
     }
-    ScopePage *scope() const { return child<ScopePage>("tab_Scope"); }
-    void showScope() { child<QTabWidget>("tabWidget")->setCurrentWidget(scope()); }
+    ScopePage *scope() const { return window->findChild<ScopePage *>("tab_Scope"); }
+    void showScope() { child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(scope()); }
     bool send(const ZudUsbWheelBaseJoystickUpdate &u, int times)
     {
         const int target = handled + times;
@@ -114,12 +111,14 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     Rig rig(1000, 2);
     QTRY_VERIFY(rig.ready());
     rig.showScope();
-    QTRY_VERIFY(rig.scope()->framesDrawn() > 30);
+    ScopePage *scope = rig.scope();
+    QVERIFY(scope);
+    QTRY_VERIFY(scope->framesDrawn() > 30);
     rig.emulator->setStreamRate(0);
     const uint64_t streamed = rig.emulator->device()->streamedReports();
     QTest::qWait(200); // the last reports reach the plot
 
-    auto *plot = rig.child<QCustomPlot>("plot_Scope");
+    auto *plot = child<QCustomPlot>(*rig.window, "plot_Scope");
     QVERIFY(plot);
     const int torqueOut = int(TelemetryChannel::TorqueOut);
     const int steering = int(TelemetryChannel::Steering);
@@ -130,15 +129,16 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
                 11 * plot->graph(steering)->data()->size());
     QVERIFY(plot->graph(steering)->data()->size() > 500);
     QVERIFY(uint64_t(plot->graph(steering)->data()->size()) <= streamed);
-    QVERIFY(!rig.child<QLabel>("label_ScopeClipping")->text().isEmpty());
+    QVERIFY(!child<QLabel>(*rig.window, "label_ScopeClipping")->text().isEmpty());
 
     // Paused, the export holds exactly what is drawn in the window.
-    QTest::mouseClick(rig.child<QPushButton>("pushButton_ScopePause"), Qt::LeftButton);
-    QCOMPARE(rig.child<QPushButton>("pushButton_ScopePause")->text(), QStringLiteral("Resume"));
+    QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
+    QCOMPARE(child<QPushButton>(*rig.window, "pushButton_ScopePause")->text(),
+             QStringLiteral("Resume"));
     QTemporaryDir dir;
     DialogAnswerer answers;
     answers.files << dir.filePath(QStringLiteral("scope.csv"));
-    rig.child<QPushButton>("pushButton_ScopeExportCsv")->click();
+    child<QPushButton>(*rig.window, "pushButton_ScopeExportCsv")->click();
     QFile csv(dir.filePath(QStringLiteral("scope.csv")));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
@@ -152,8 +152,9 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
 
     // A shorter window while paused keeps the picture's end.
     const double end = plot->xAxis->range().upper;
-    rig.child<QComboBox>("comboBox_ScopeWindow")->setCurrentIndex(0);
-    QCOMPARE(rig.child<QComboBox>("comboBox_ScopeWindow")->currentText(), QStringLiteral("1 s"));
+    child<QComboBox>(*rig.window, "comboBox_ScopeWindow")->setCurrentIndex(0);
+    QCOMPARE(child<QComboBox>(*rig.window, "comboBox_ScopeWindow")->currentText(),
+             QStringLiteral("1 s"));
     QCOMPARE(plot->xAxis->range().upper, end);
     QCOMPARE(plot->xAxis->range().size(), 1.0);
     QVERIFY(plot->graph(steering)->data()->size() < 1100);
@@ -183,7 +184,7 @@ void WindowTelemetryTest::logEveryReport()
     Rig rig;
     rig.window->setMillisClock([&rig] { return rig.now += 10; });
     QTRY_VERIFY(rig.ready());
-    auto *box = rig.child<QCheckBox>("checkBox_LogEveryReport");
+    auto *box = child<QCheckBox>(*rig.window, "checkBox_LogEveryReport");
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("Log every report"));
     QVERIFY(!box->isChecked());
@@ -191,9 +192,9 @@ void WindowTelemetryTest::logEveryReport()
 
     const ZudUsbWheelBaseJoystickUpdate update = torqueUpdate(uint8_t(sampleCount));
     QVERIFY(rig.send(update, 2)); // the log kind is known before the start
-    rig.child<QPushButton>("pushButton_Logging")->click();
+    child<QPushButton>(*rig.window, "pushButton_Logging")->click();
     QVERIFY(rig.send(update, reports));
-    rig.child<QPushButton>("pushButton_Logging")->click();
+    child<QPushButton>(*rig.window, "pushButton_Logging")->click();
 
     const QList<QByteArray> lines = dir.lines();
     QCOMPARE(lines.size(), 1 + rows);
@@ -221,10 +222,12 @@ void WindowTelemetryTest::stepTestReleasesForce()
     QTRY_VERIFY(rig.ready());
     rig.showScope();
     ScopePage *scope = rig.scope();
+    QVERIFY(scope);
     QSignalSpy released(&scope->stepTest(), &StepTest::released);
-    rig.child<QSpinBox>("spinBox_TestForce")->setValue(20);
-    rig.child<QSpinBox>("spinBox_TestDuration")->setValue(ending == "time up" ? 200 : 3000);
-    auto *button = rig.child<QPushButton>("pushButton_TestForce");
+    child<QSpinBox>(*rig.window, "spinBox_TestForce")->setValue(20);
+    child<QSpinBox>(*rig.window, "spinBox_TestDuration")
+        ->setValue(ending == "time up" ? 200 : 3000);
+    auto *button = child<QPushButton>(*rig.window, "pushButton_TestForce");
     QCOMPARE(button->text(), QStringLiteral("Apply Test Force"));
 
     // Cancelled, nothing is sent; confirmed, a fifth of full force.
@@ -241,9 +244,9 @@ void WindowTelemetryTest::stepTestReleasesForce()
     QVERIFY(!button->isEnabled());
 
     if (ending == "pause") {
-        QTest::mouseClick(rig.child<QPushButton>("pushButton_ScopePause"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
     } else if (ending == "deselected") {
-        rig.child<QComboBox>("comboBox_UsbDevice")->setCurrentIndex(-1);
+        child<QComboBox>(*rig.window, "comboBox_UsbDevice")->setCurrentIndex(-1);
     } else if (ending == "gone") {
         // The force cannot reach a device that has gone; the test ends
         // with it, and nothing is sent to the deleted device.
