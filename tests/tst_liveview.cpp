@@ -1,5 +1,6 @@
 // The live view: its pure computations, and the window turning the rim,
 // filling the debug page and the pedal bars from reports on the virtual bus.
+#include "FindChild.h"
 #include "WindowTestSupport.h"
 #include "app/LiveViewMath.h"
 #include "simulator/WheelBaseEmulator.h"
@@ -13,13 +14,6 @@
 using namespace wintest;
 
 namespace {
-
-template <typename T> T *child(ZUD_wheel_tool &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(widget);
-    return widget;
-}
 
 // The angle as the 32-bit formula gives it, for ranges where it cannot
 // overflow.
@@ -103,7 +97,7 @@ struct WheelFixture {
         dev->inject(wheelReport(update));
         QTRY_VERIFY(clock->calls > before);
     }
-    QString text(const char *name) { return child<QLabel>(window, name)->text(); }
+    QString text(const QString &name) { return child<QLabel>(window, name)->text(); }
     QPixmap rim() { return child<QLabel>(window, "label_Rim_Image")->pixmap(Qt::ReturnByValue); }
 };
 
@@ -115,10 +109,12 @@ class LiveViewTest : public QObject {
 private slots:
     void cleanup() { vhid::unplugAll(); }
 
+    void angleValues_data();
     void angleValues();
     void angleIsWideForAnyRange();
     void throttleWrapsWithTheClock();
     void pedalPercentValues();
+    void labelTexts_data();
     void labelTexts();
 
     void throttleDropsUpdatesCloserThan16ms();
@@ -126,6 +122,7 @@ private slots:
     void sameAngleChangesOnlyTheLabel();
     void zeroRangeKeepsTheRimUpright();
     void hugeRangeFromTheDeviceDoesNotOverflow();
+    void debugPageFromKindOneUpdates_data();
     void debugPageFromKindOneUpdates();
     void otherKindsLeaveTheDebugPage();
     void settingsArrivalRedrawsTheSameValue();
@@ -135,21 +132,32 @@ private slots:
     void debugRepliesShownAsTheyCome();
 };
 
+void LiveViewTest::angleValues_data()
+{
+    QTest::addColumn<int>("axis");
+    QTest::addColumn<int>("range");
+    QTest::addColumn<int>("degrees");
+    QTest::newRow("full right, 900") << 32767 << 900 << 449;
+    QTest::newRow("full left, 900") << -32768 << 900 << -450;
+    QTest::newRow("half right, 900") << 16384 << 900 << 225;
+    QTest::newRow("100, 900") << 100 << 900 << 1;
+    for (int axis = -3; axis <= 3; ++axis)
+        QTest::addRow("%d, 900", axis) << axis << 900 << 0;
+    QTest::newRow("full left, 1080") << -32768 << 1080 << -540;
+    QTest::newRow("full right, 1080") << 32767 << 1080 << 539;
+    QTest::newRow("full right, no range") << 32767 << 0 << 0;
+    QTest::newRow("full left, no range") << -32768 << 0 << 0;
+    QTest::newRow("-1, 9999") << -1 << 9999 << 0;
+    // A negative range a device might report turns the other way.
+    QTest::newRow("full right, -900") << 32767 << -900 << -449;
+}
+
 void LiveViewTest::angleValues()
 {
-    QCOMPARE(wheelAngleDegrees(32767, 900), 449);
-    QCOMPARE(wheelAngleDegrees(-32768, 900), -450);
-    QCOMPARE(wheelAngleDegrees(16384, 900), 225);
-    QCOMPARE(wheelAngleDegrees(100, 900), 1);
-    for (int16_t axis = -3; axis <= 3; ++axis)
-        QCOMPARE(wheelAngleDegrees(axis, 900), 0);
-    QCOMPARE(wheelAngleDegrees(-32768, 1080), -540);
-    QCOMPARE(wheelAngleDegrees(32767, 1080), 539);
-    QCOMPARE(wheelAngleDegrees(32767, 0), 0);
-    QCOMPARE(wheelAngleDegrees(-32768, 0), 0);
-    QCOMPARE(wheelAngleDegrees(-1, 9999), 0);
-    // A negative range a device might report turns the other way.
-    QCOMPARE(wheelAngleDegrees(32767, -900), -449);
+    QFETCH(int, axis);
+    QFETCH(int, range);
+    QFETCH(int, degrees);
+    QCOMPARE(wheelAngleDegrees(int16_t(axis), range), degrees);
 }
 
 void LiveViewTest::angleIsWideForAnyRange()
@@ -199,43 +207,54 @@ void LiveViewTest::pedalPercentValues()
     }
 }
 
-void LiveViewTest::labelTexts()
+void LiveViewTest::labelTexts_data()
 {
-    QCOMPARE(steeringValueText(-1), QStringLiteral("-1"));
-    QCOMPARE(steeringValueText(-32768), QStringLiteral("-32768"));
-    QCOMPARE(steeringValueText(32767), QStringLiteral("32767"));
-    QCOMPARE(pedalsValueText(0, 32768, 65535), QStringLiteral("0 32768 65535"));
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("steering -1") << steeringValueText(-1) << "-1";
+    QTest::newRow("steering min") << steeringValueText(-32768) << "-32768";
+    QTest::newRow("steering max") << steeringValueText(32767) << "32767";
+    QTest::newRow("pedals") << pedalsValueText(0, 32768, 65535) << "0 32768 65535";
 
     const char *names[] = {"Uninitialized", "Stopped", "Alignment",
                            "Fault",         "Running", "Locked Test"};
     for (uint16_t code = 0; code < 6; ++code)
-        QCOMPARE(motorStateText(code), QLatin1String(names[code]));
-    QCOMPARE(motorStateText(7), QStringLiteral("7"));
-    QCOMPARE(motorStateText(6), QStringLiteral("6"));
-    QCOMPARE(motorStateText(0xFFFF), QStringLiteral("-1"));
-    QCOMPARE(motorStateText(0x8000), QStringLiteral("-32768"));
+        QTest::addRow("motor state %d", code) << motorStateText(code) << names[code];
+    for (uint16_t code : {7, 6})
+        QTest::addRow("motor state %d", code) << motorStateText(code) << QString::number(code);
+    QTest::newRow("motor state 0xFFFF") << motorStateText(0xFFFF) << "-1";
+    QTest::newRow("motor state 0x8000") << motorStateText(0x8000) << "-32768";
 
-    QCOMPARE(bisscRawText(0), QStringLiteral("0"));
-    QCOMPARE(bisscRawText(5), QStringLiteral("101"));
-    QCOMPARE(bisscRawText(std::numeric_limits<uint64_t>::max()), QString(64, QLatin1Char('1')));
-    QCOMPARE(bisscRawText(uint64_t(1) << 63), QStringLiteral("1") + QString(63, QLatin1Char('0')));
+    QTest::newRow("biss 0") << bisscRawText(0) << "0";
+    QTest::newRow("biss 5") << bisscRawText(5) << "101";
+    QTest::newRow("biss max") << bisscRawText(std::numeric_limits<uint64_t>::max())
+                              << QString(64, QLatin1Char('1'));
+    QTest::newRow("biss top bit") << bisscRawText(uint64_t(1) << 63)
+                                  << QStringLiteral("1") + QString(63, QLatin1Char('0'));
 
-    QCOMPARE(fixed2Text(12.5f), QStringLiteral("12.50"));
-    QCOMPARE(fixed2Text(-0.125f), QStringLiteral("-0.13"));
-    QCOMPARE(fixed2Text(0.0f), QStringLiteral("0.00"));
+    QTest::newRow("fixed 12.5") << fixed2Text(12.5f) << "12.50";
+    QTest::newRow("fixed -0.125") << fixed2Text(-0.125f) << "-0.13";
+    QTest::newRow("fixed 0") << fixed2Text(0.0f) << "0.00";
 
     const ZudUsbWheelBaseJoystickUpdate update = debugUpdate(0, 4294967295u, 4, 5);
     const DebugOutputTexts texts = debugOutputTexts(update.debug);
-    QCOMPARE(texts.ticks, QStringLiteral("4294967295"));
-    QCOMPARE(texts.motorState, QStringLiteral("Running"));
-    QCOMPARE(texts.encoderState, QStringLiteral("-2"));
-    QCOMPARE(texts.motorAngle, QStringLiteral("12.50"));
-    QCOMPARE(texts.encoderRaw, QStringLiteral("-123456"));
-    QCOMPARE(texts.ffbIn, QStringLiteral("-0.13"));
-    QCOMPARE(texts.ffbOut, QStringLiteral("100.00"));
-    QCOMPARE(texts.bisscRaw, QStringLiteral("101"));
-    QCOMPARE(texts.currentFaults, QStringLiteral("4000000000"));
-    QCOMPARE(texts.clearedFaults, QStringLiteral("7"));
+    QTest::newRow("debug ticks") << texts.ticks << "4294967295";
+    QTest::newRow("debug motor state") << texts.motorState << "Running";
+    QTest::newRow("debug encoder state") << texts.encoderState << "-2";
+    QTest::newRow("debug motor angle") << texts.motorAngle << "12.50";
+    QTest::newRow("debug encoder raw") << texts.encoderRaw << "-123456";
+    QTest::newRow("debug ffb in") << texts.ffbIn << "-0.13";
+    QTest::newRow("debug ffb out") << texts.ffbOut << "100.00";
+    QTest::newRow("debug biss raw") << texts.bisscRaw << "101";
+    QTest::newRow("debug current faults") << texts.currentFaults << "4000000000";
+    QTest::newRow("debug cleared faults") << texts.clearedFaults << "7";
+}
+
+void LiveViewTest::labelTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(text, expected);
 }
 
 void LiveViewTest::throttleDropsUpdatesCloserThan16ms()
@@ -342,25 +361,44 @@ void LiveViewTest::hugeRangeFromTheDeviceDoesNotOverflow()
     QVERIFY(near(mark, QPointF(87 * std::sin(rad), -87 * std::cos(rad))));
 }
 
+// Each row: a label of the debug page after one or two kind 1 updates.
+void LiveViewTest::debugPageFromKindOneUpdates_data()
+{
+    QTest::addColumn<bool>("second");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("expected");
+    const std::pair<const char *, const char *> first[] = {
+        {"label_debugTicks", "123"},
+        {"label_debugMotorState", "Running"},
+        {"label_debugEncoderState", "-2"},
+        {"label_debugMotorAngle", "12.50"},
+        {"label_debugEncoderRaw", "-123456"},
+        {"label_debugFfbIn", "-0.13"},
+        {"label_debugFfbOut", "100.00"},
+        {"label_debugBisscRaw", "101"},
+        {"label_debugCurrentFaults", "4000000000"},
+        {"label_debugClearedFaults", "7"},
+    };
+    for (const auto &row : first)
+        QTest::addRow("%s", row.first) << false << row.first << row.second;
+    QTest::newRow("then label_debugTicks") << true << "label_debugTicks"
+                                           << "124";
+    QTest::newRow("then label_debugMotorState") << true << "label_debugMotorState"
+                                                << "7";
+    QTest::newRow("then label_debugBisscRaw")
+        << true << "label_debugBisscRaw" << QString(64, QLatin1Char('1'));
+}
+
 void LiveViewTest::debugPageFromKindOneUpdates()
 {
+    QFETCH(bool, second);
+    QFETCH(QString, label);
+    QFETCH(QString, expected);
     WheelFixture f(900);
     f.send(debugUpdate(0, 123, 4, 5));
-    QCOMPARE(f.text("label_debugTicks"), QStringLiteral("123"));
-    QCOMPARE(f.text("label_debugMotorState"), QStringLiteral("Running"));
-    QCOMPARE(f.text("label_debugEncoderState"), QStringLiteral("-2"));
-    QCOMPARE(f.text("label_debugMotorAngle"), QStringLiteral("12.50"));
-    QCOMPARE(f.text("label_debugEncoderRaw"), QStringLiteral("-123456"));
-    QCOMPARE(f.text("label_debugFfbIn"), QStringLiteral("-0.13"));
-    QCOMPARE(f.text("label_debugFfbOut"), QStringLiteral("100.00"));
-    QCOMPARE(f.text("label_debugBisscRaw"), QStringLiteral("101"));
-    QCOMPARE(f.text("label_debugCurrentFaults"), QStringLiteral("4000000000"));
-    QCOMPARE(f.text("label_debugClearedFaults"), QStringLiteral("7"));
-
-    f.send(debugUpdate(0, 124, 7, std::numeric_limits<uint64_t>::max()));
-    QCOMPARE(f.text("label_debugTicks"), QStringLiteral("124"));
-    QCOMPARE(f.text("label_debugMotorState"), QStringLiteral("7"));
-    QCOMPARE(f.text("label_debugBisscRaw"), QString(64, QLatin1Char('1')));
+    if (second)
+        f.send(debugUpdate(0, 124, 7, std::numeric_limits<uint64_t>::max()));
+    QCOMPARE(f.text(label), expected);
 }
 
 void LiveViewTest::otherKindsLeaveTheDebugPage()
