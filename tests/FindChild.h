@@ -31,7 +31,7 @@ T *child(QWidget &parent, const QString &name, const char *file = __builtin_FILE
                     .arg(parent.metaObject()->className(), T::staticMetaObject.className(), name);
     QTest::qFail(qPrintable(message), file, line);
     T *standIn = new T(&parent);
-    standIn->setObjectName(name + QStringLiteral(" (missing)"));
+    standIn->setObjectName(name); // found by the next lookup: one failure a name
     return standIn;
 }
 
