@@ -94,7 +94,7 @@ struct WheelRig {
             QObject::connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, &window,
                              [this] { ++handled; });
     }
-    bool ready() const
+    bool ready()
     {
         return wheelBase && child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled();
     }
