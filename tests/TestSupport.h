@@ -1,10 +1,14 @@
 // Small helpers shared by the test suites.
 #pragma once
 
+#include "devices/ZudUsbReports.h"
 #include "simulator/VirtualHidBus.h"
 #include "usb/ZudUsbReport.h"
 
+#include <QByteArray>
+#include <QRandomGenerator>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace testing {
@@ -48,6 +52,26 @@ inline uint32_t marker(const uint8_t *report)
 {
     return uint32_t(report[1]) | uint32_t(report[2]) << 8 | uint32_t(report[3]) << 16 |
            uint32_t(report[4]) << 24;
+}
+
+// A wheel base update of the given kind with all else zero.
+inline ZudUsbWheelBaseJoystickUpdate wheelUpdate(int16_t axis, uint8_t kind = 0)
+{
+    ZudUsbWheelBaseJoystickUpdate update;
+    std::memset(&update, 0, sizeof update);
+    update.axisValue = axis;
+    update.updateKind = kind;
+    return update;
+}
+
+// Bytes that differ from run to run of the seed only.
+inline QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(random.generate() & 0xFF);
+    return bytes;
 }
 
 } // namespace testing

@@ -8,7 +8,11 @@
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "devices/ZudUsbReports.h"
 #include "simulator/VirtualHidBus.h"
+#include "simulator/WheelBaseEmulator.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -18,6 +22,35 @@ namespace wintest {
 using testing::plugBootloader;
 using testing::plugPedals;
 using testing::plugWheelBase;
+using testing::randomBytes;
+using testing::wheelUpdate;
+
+// A wheel base that sends no joystick reports unless a test sends them.
+inline emu::WheelBaseEmulator::Config quietWheel(const wchar_t *product = L"ZUD Wheel Base")
+{
+    emu::WheelBaseEmulator::Config config;
+    config.device.productString = product;
+    config.streamRate = 0;
+    return config;
+}
+
+// A directory of its own made current for one test, for the logs the
+// window writes there.
+struct LogDir {
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    LogDir() { QDir::setCurrent(dir.path()); }
+    ~LogDir() { QDir::setCurrent(previous); }
+    QStringList logs() const
+    {
+        return QDir(dir.path()).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name);
+    }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(QDir(dir.path()).absoluteFilePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+};
 
 // One discovery pass over every supported product id, as the periodic pass
 // does, without waiting for its timer.
@@ -39,15 +72,6 @@ inline vhid::Report wheelReport(const ZudUsbWheelBaseJoystickUpdate &update)
     report[0] = ZudUsbReportId::joystickReport;
     std::memcpy(report.data() + 1, &update, sizeof update);
     return report;
-}
-
-inline ZudUsbWheelBaseJoystickUpdate wheelUpdate(int16_t axis, uint8_t kind = 0)
-{
-    ZudUsbWheelBaseJoystickUpdate update;
-    std::memset(&update, 0, sizeof update);
-    update.axisValue = axis;
-    update.updateKind = kind;
-    return update;
 }
 
 inline vhid::Report pedalsReport(uint16_t x, uint16_t y, uint16_t z)

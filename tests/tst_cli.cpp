@@ -1,6 +1,7 @@
 // zud-wheel end to end: every command run in-process through its entry
 // function against the emulators on the virtual bus, with standard output
 // and standard error captured.
+#include "TestSupport.h"
 #include "cli/CliProgress.h"
 #include "cli/ZudWheelMain.h"
 #include "profiles/ProfileBackupStore.h"
@@ -51,18 +52,11 @@ CliRun runCli(const QStringList &arguments)
 // Device commands wait this long in the tests instead of 15 s.
 const QString shortWait = QStringLiteral("--wait-ms=3000");
 
+using testing::randomBytes;
+
 QString pathOf(const vhid::DevicePtr &device)
 {
     return QString::fromStdString(device->path());
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char &b : bytes)
-        b = char(random.generate() & 0xFF);
-    return bytes;
 }
 
 std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)

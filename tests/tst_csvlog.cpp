@@ -1,6 +1,7 @@
 // The CSV log's bytes: headers, the rows of every kind with their number
 // formats, the torque latch, the electrical-angle rule, file names, and the
 // creation of a log file that never overwrites an older one.
+#include "TestSupport.h"
 #include "app/CsvLog.h"
 
 #include <QDir>
@@ -13,19 +14,12 @@
 
 namespace {
 
-ZudUsbWheelBaseJoystickUpdate blankUpdate(uint8_t kind, int16_t axis = 0)
-{
-    ZudUsbWheelBaseJoystickUpdate update;
-    std::memset(&update, 0, sizeof update);
-    update.axisValue = axis;
-    update.updateKind = kind;
-    return update;
-}
+using testing::wheelUpdate;
 
 ZudUsbWheelBaseJoystickUpdate torqueUpdate(int16_t axis, int16_t torqueIn, uint8_t inSample,
                                            uint8_t count)
 {
-    ZudUsbWheelBaseJoystickUpdate update = blankUpdate(2, axis);
+    ZudUsbWheelBaseJoystickUpdate update = wheelUpdate(axis, 2);
     update.torque.torqueIn = torqueIn;
     update.torque.torqueInSample = inSample;
     update.torque.sampleCount = count;
@@ -39,7 +33,7 @@ ZudUsbWheelBaseJoystickUpdate torqueUpdate(int16_t axis, int16_t torqueIn, uint8
 
 ZudUsbWheelBaseJoystickUpdate commutationUpdate(float elAngle)
 {
-    ZudUsbWheelBaseJoystickUpdate update = blankUpdate(3);
+    ZudUsbWheelBaseJoystickUpdate update = wheelUpdate(0, 3);
     ZudUsbWheelBaseCommutation &c = update.commutation;
     c.ticks = 4000000000u;
     c.mechAngle = 0.5f;
@@ -139,7 +133,7 @@ void CsvLogTest::computedColumnsInSinglePrecision()
 
 void CsvLogTest::debugRow()
 {
-    ZudUsbWheelBaseJoystickUpdate update = blankUpdate(1, 123);
+    ZudUsbWheelBaseJoystickUpdate update = wheelUpdate(123, 1);
     update.debug.ticks = 4000000000u;
     update.debug.motorAngle = 12.5f;
     update.debug.ffbIn = 0.25f;

@@ -1,6 +1,7 @@
 // The telemetry recorder on its own: which channels each kind of update
 // fills, the times of the samples, the torque input latch, a minute's ring,
 // sample counts the record cannot hold, and the clipping share.
+#include "TestSupport.h"
 #include "app/TelemetryRecorder.h"
 
 #include <QtTest>
@@ -8,21 +9,14 @@
 
 namespace {
 
-constexpr uint64_t t0 = 1700000000000000ull; // some wall-clock time, microseconds
+using testing::wheelUpdate;
 
-ZudUsbWheelBaseJoystickUpdate update(uint8_t kind, int16_t axis = 0)
-{
-    ZudUsbWheelBaseJoystickUpdate u;
-    std::memset(&u, 0, sizeof u);
-    u.axisValue = axis;
-    u.updateKind = kind;
-    return u;
-}
+constexpr uint64_t t0 = 1700000000000000ull; // some wall-clock time, microseconds
 
 ZudUsbWheelBaseJoystickUpdate torque(uint8_t count, uint8_t inSample = 0, int16_t in = 0,
                                      int16_t out = 0)
 {
-    ZudUsbWheelBaseJoystickUpdate u = update(2);
+    ZudUsbWheelBaseJoystickUpdate u = wheelUpdate(0, 2);
     u.torque.sampleCount = count;
     u.torque.torqueInSample = inSample;
     u.torque.torqueIn = in;
@@ -85,7 +79,7 @@ void TelemetryTest::channelsAndTimesPerKind()
     const int reports = 4;
     for (int r = 0; r < reports; ++r) {
         ZudUsbWheelBaseJoystickUpdate u =
-            kind == 2 ? torque(uint8_t(sampleCount)) : update(uint8_t(kind), 16384);
+            kind == 2 ? torque(uint8_t(sampleCount)) : wheelUpdate(16384, uint8_t(kind));
         recorder.record(u, t0 + 2000 * uint64_t(r), 900);
     }
     QCOMPARE(recorder.reportsReceived(), uint64_t(reports));
@@ -168,7 +162,7 @@ void TelemetryTest::keepsOneMinute()
     // 70 s of kind 1 at 100 reports/s: the last 60 s stay, nothing is lost.
     TelemetryRecorder recorder;
     for (int r = 0; r < 7000; ++r)
-        recorder.record(update(1), t0 + 10000 * uint64_t(r), 900);
+        recorder.record(wheelUpdate(0, 1), t0 + 10000 * uint64_t(r), 900);
     const TelemetryRing &ffb = recorder.channel(TelemetryChannel::FfbOut);
     QCOMPARE(recorder.latestTime(), 69.991);
     QVERIFY(ffb.at(0).time >= recorder.latestTime() - 60.0);
@@ -179,7 +173,7 @@ void TelemetryTest::keepsOneMinute()
     recorder.clear();
     QCOMPARE(recorder.reportsReceived(), uint64_t(0));
     QVERIFY(recorder.channel(TelemetryChannel::FfbOut).empty());
-    recorder.record(update(1), t0, 900);
+    recorder.record(wheelUpdate(0, 1), t0, 900);
     QCOMPARE(recorder.channel(TelemetryChannel::FfbOut).at(0).time, 0.001);
 }
 
@@ -201,7 +195,7 @@ void TelemetryTest::ringCapacityOverwritesOldest()
 void TelemetryTest::kindChangeMidStream()
 {
     TelemetryRecorder recorder;
-    ZudUsbWheelBaseJoystickUpdate debug = update(1);
+    ZudUsbWheelBaseJoystickUpdate debug = wheelUpdate(0, 1);
     debug.debug.ffbOut = 150.0f;
     for (int r = 0; r < 10; ++r)
         recorder.record(debug, t0 + 1000 * uint64_t(r), 900);

@@ -27,15 +27,6 @@ QPushButton *updateButton(ZUD_wheel_tool &window)
     return child<QPushButton>(window, "pushButton_UpdateFirmware");
 }
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char &b : bytes)
-        b = char(random.generate() & 0xFF);
-    return bytes;
-}
-
 struct FirmwareFiles {
     QTemporaryDir dir;
     QString write(const QString &name, const QByteArray &bytes)

@@ -55,13 +55,6 @@ vhid::DevicePtr plugKind(Kind kind)
     return kind == WheelBase ? plugWheelBase() : kind == Pedals ? plugPedals() : plugBootloader();
 }
 
-emu::WheelBaseEmulator::Config quietWheel()
-{
-    emu::WheelBaseEmulator::Config config;
-    config.streamRate = 0;
-    return config;
-}
-
 // A window following a quiet emulated wheel base whose settings have loaded;
 // every wheel update passes the live view's throttle.
 struct WheelRig {

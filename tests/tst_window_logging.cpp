@@ -28,23 +28,6 @@ QPushButton *loggingButton(ZUD_wheel_tool &window)
     return child<QPushButton>(window, "pushButton_Logging");
 }
 
-// Every test logs into a directory of its own, made current for the test.
-struct LogDir {
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    LogDir() { QDir::setCurrent(dir.path()); }
-    ~LogDir() { QDir::setCurrent(previous); }
-    QStringList logs() const
-    {
-        return QDir(dir.path()).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name);
-    }
-    QByteArray read(const QString &name) const
-    {
-        QFile file(QDir(dir.path()).absoluteFilePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
-};
-
 // Lines without their CR LF; fails the comparison if any line lacks it.
 QList<QByteArray> crlfLines(const QByteArray &text)
 {
@@ -65,13 +48,6 @@ QList<QByteArray> crlfLines(const QByteArray &text)
 QList<QByteArray> fields(const QByteArray &line)
 {
     return line.split(',');
-}
-
-emu::WheelBaseEmulator::Config quietWheel()
-{
-    emu::WheelBaseEmulator::Config config;
-    config.streamRate = 0;
-    return config;
 }
 
 // A window with a quiet emulated wheel base selected, its settings loaded,

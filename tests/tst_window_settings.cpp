@@ -60,14 +60,6 @@ std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)
     return profiles;
 }
 
-emu::WheelBaseEmulator::Config quietWheel(const wchar_t *product = L"ZUD Wheel Base")
-{
-    emu::WheelBaseEmulator::Config config;
-    config.device.productString = product;
-    config.streamRate = 0; // no joystick reports unless a test sends them
-    return config;
-}
-
 bool settingsShown(ZUD_wheel_tool &window)
 {
     return child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled() &&
@@ -126,6 +118,46 @@ QVariant shownBy(QWidget *control)
     return QVariant();
 }
 
+// What the user does to a control: moves a slider, types into a spin box,
+// picks an item of a combo box.
+void edit(QWidget *control, int value)
+{
+    if (auto *slider = qobject_cast<QSlider *>(control))
+        slider->setValue(value);
+    else if (auto *spin = qobject_cast<QSpinBox *>(control))
+        spin->setValue(value);
+    else if (auto *combo = qobject_cast<QComboBox *>(control))
+        emit combo->activated(value);
+}
+
+int storedField(const ZudUsbWheelBaseProfile &p, const QString &field)
+{
+    const std::pair<const char *, int> fields[] = {
+        {"spring", p.spring},
+        {"damping", p.damping},
+        {"maxForce", p.maxForce.get()},
+        {"smoothing", p.smoothing},
+        {"rotationDegrees", p.rotationDegrees.get()},
+        {"encoderResolution", p.encoderResolution.get()},
+        {"springEffect", p.springEffect},
+        {"encoderType", p.encoderType},
+    };
+    for (const auto &f : fields)
+        if (field == QLatin1String(f.first))
+            return f.second;
+    QTest::qFail(qPrintable("no profile field " + field), __FILE__, __LINE__);
+    return -1;
+}
+
+// Rows of controls and what each shows.
+void addControlRows(std::initializer_list<std::pair<const char *, QVariant>> rows)
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("shown");
+    for (const auto &row : rows)
+        QTest::newRow(row.first) << QString(row.first) << row.second;
+}
+
 } // namespace
 
 class WindowSettingsTest : public QObject {
@@ -136,7 +168,11 @@ private slots:
 
     void controlsFilledFromCurrentProfile_data();
     void controlsFilledFromCurrentProfile();
-    void choosingProfileFillsAndSendsNothing();
+    void profileListFilledAndProfileUntouched();
+    void choosingProfileFills_data();
+    void choosingProfileFills();
+    void choosingProfileSendsNothing();
+    void editingWritesTheCurrentProfileOnly_data();
     void editingWritesTheCurrentProfileOnly();
     void renamingAndTheSixteenByteLimit();
     void nonAsciiNames();
@@ -154,9 +190,7 @@ private slots:
 // Each row: a control of the settings editor and what it shows of profile 0.
 void WindowSettingsTest::controlsFilledFromCurrentProfile_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QVariant>("shown");
-    const std::pair<const char *, QVariant> rows[] = {
+    addControlRows({
         {"horiSlider_Damping", 5},       {"label_Damping", "50%"},
         {"horiSlider_Friction", 2},      {"label_Friction", "20%"},
         {"horiSlider_Inertia", 10},      {"label_Inertia", "100%"},
@@ -167,9 +201,7 @@ void WindowSettingsTest::controlsFilledFromCurrentProfile_data()
         {"comboBox_EncoderType", 1},     {"comboBox_DampingEffect", 0},
         {"comboBox_FrictionEffect", 1},  {"comboBox_InertiaEffect", 2},
         {"comboBox_SpringEffect", 1},
-    };
-    for (const auto &row : rows)
-        QTest::newRow(row.first) << QString(row.first) << row.second;
+    });
 }
 
 void WindowSettingsTest::controlsFilledFromCurrentProfile()
@@ -179,7 +211,12 @@ void WindowSettingsTest::controlsFilledFromCurrentProfile()
     Rig rig;
     RIG_READY(rig);
     QCOMPARE(shownBy(child<QWidget>(rig.window, name)), shown);
+}
 
+void WindowSettingsTest::profileListFilledAndProfileUntouched()
+{
+    Rig rig;
+    RIG_READY(rig);
     QCOMPARE(rig.profiles()->count(), 2);
     QCOMPARE(rig.profiles()->itemText(0), QStringLiteral("Track A"));
     QCOMPARE(rig.profiles()->itemText(1), QStringLiteral("Track B"));
@@ -195,24 +232,41 @@ void WindowSettingsTest::controlsFilledFromCurrentProfile()
     QCOMPARE(profileNameText(rig.current()), QStringLiteral("Track A"));
 }
 
-void WindowSettingsTest::choosingProfileFillsAndSendsNothing()
+// Each row: a control and what it shows once profile 2 is chosen.
+void WindowSettingsTest::choosingProfileFills_data()
+{
+    addControlRows({
+        {"spinBox_RotationDegree", 720},
+        {"spinBox_EncoderRes", 1002},
+        {"horiSlider_Force", 62},
+        {"label_Force", "62%"},
+        {"horiSlider_Spring", 2},
+        {"label_Spring", "20%"},
+        {"label_CenterOffsetDeg", "0.00 deg"},
+        {"comboBox_EncoderType", 2},
+    });
+}
+
+void WindowSettingsTest::choosingProfileFills()
+{
+    QFETCH(QString, name);
+    QFETCH(QVariant, shown);
+    Rig rig(3, 0);
+    RIG_READY(rig);
+    rig.choose(2);
+    QCOMPARE(int(rig.wheelBase->currentProfile), 2);
+    QCOMPARE(shownBy(child<QWidget>(rig.window, name)), shown);
+}
+
+void WindowSettingsTest::choosingProfileSendsNothing()
 {
     Rig rig(3, 0);
     RIG_READY(rig);
-    ZUD_wheel_tool &w = rig.window;
     rig.emulator->clearCommands();
     rig.emulator->device()->clearWritten();
 
     rig.choose(2);
     QCOMPARE(int(rig.wheelBase->currentProfile), 2);
-    QCOMPARE(child<QSpinBox>(w, "spinBox_RotationDegree")->value(), 720);
-    QCOMPARE(child<QSpinBox>(w, "spinBox_EncoderRes")->value(), 1002);
-    QCOMPARE(child<QSlider>(w, "horiSlider_Force")->value(), 62);
-    QCOMPARE(text(w, "label_Force"), QStringLiteral("62%"));
-    QCOMPARE(child<QSlider>(w, "horiSlider_Spring")->value(), 2);
-    QCOMPARE(text(w, "label_Spring"), QStringLiteral("20%"));
-    QCOMPARE(text(w, "label_CenterOffsetDeg"), QStringLiteral("0.00 deg"));
-    QCOMPARE(child<QComboBox>(w, "comboBox_EncoderType")->currentIndex(), 2);
     // Both profiles keep their own values, and their own names.
     QCOMPARE(int(rig.wheelBase->profiles[0].damping), 50);
     QCOMPARE(rig.wheelBase->profiles[0].maxForce.get(), 75);
@@ -220,38 +274,65 @@ void WindowSettingsTest::choosingProfileFillsAndSendsNothing()
     QCOMPARE(rig.profiles()->itemText(0), QStringLiteral("Track A"));
 
     rig.choose(0);
-    QCOMPARE(child<QSlider>(w, "horiSlider_Force")->value(), 75);
+    QCOMPARE(child<QSlider>(rig.window, "horiSlider_Force")->value(), 75);
     QTest::qWait(100);
     QCOMPARE(rig.emulator->commandCount(), size_t(0));
     QVERIFY(rig.emulator->device()->writtenReports().empty());
 }
 
+// Each row: an edit of profile 1, the label beside the control (if any) and
+// the field it stores into.
+void WindowSettingsTest::editingWritesTheCurrentProfileOnly_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("labelText");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("spring") << "horiSlider_Spring" << 7 << "label_Spring"
+                            << "70%"
+                            << "spring" << 70;
+    QTest::newRow("damping") << "horiSlider_Damping" << 10 << ""
+                             << ""
+                             << "damping" << 100;
+    QTest::newRow("force") << "horiSlider_Force" << 33 << "label_Force"
+                           << "33%"
+                           << "maxForce" << 33;
+    QTest::newRow("smoothing") << "horiSlider_GenSmooth" << 4 << ""
+                               << ""
+                               << "smoothing" << 4;
+    QTest::newRow("rotation") << "spinBox_RotationDegree" << 1080 << ""
+                              << ""
+                              << "rotationDegrees" << 1080;
+    QTest::newRow("encoder resolution") << "spinBox_EncoderRes" << 999999999 << ""
+                                        << ""
+                                        << "encoderResolution" << 999999999;
+    QTest::newRow("spring effect") << "comboBox_SpringEffect" << 2 << ""
+                                   << ""
+                                   << "springEffect" << 2;
+    QTest::newRow("encoder type") << "comboBox_EncoderType" << 3 << ""
+                                  << ""
+                                  << "encoderType" << 3;
+}
+
 void WindowSettingsTest::editingWritesTheCurrentProfileOnly()
 {
+    QFETCH(QString, control);
+    QFETCH(int, value);
+    QFETCH(QString, label);
+    QFETCH(QString, labelText);
+    QFETCH(QString, field);
+    QFETCH(int, stored);
     Rig rig(2, 1);
     RIG_READY(rig);
-    ZUD_wheel_tool &w = rig.window;
     rig.emulator->clearCommands();
     const ZudUsbWheelBaseProfile other = rig.wheelBase->profiles[0];
 
-    child<QSlider>(w, "horiSlider_Spring")->setValue(7);
-    QCOMPARE(text(w, "label_Spring"), QStringLiteral("70%"));
-    QCOMPARE(int(rig.current().spring), 70);
-    child<QSlider>(w, "horiSlider_Damping")->setValue(10);
-    QCOMPARE(int(rig.current().damping), 100);
-    child<QSlider>(w, "horiSlider_Force")->setValue(33);
-    QCOMPARE(text(w, "label_Force"), QStringLiteral("33%"));
-    QCOMPARE(rig.current().maxForce.get(), 33);
-    child<QSlider>(w, "horiSlider_GenSmooth")->setValue(4);
-    QCOMPARE(int(rig.current().smoothing), 4);
-    child<QSpinBox>(w, "spinBox_RotationDegree")->setValue(1080);
-    QCOMPARE(rig.current().rotationDegrees.get(), 1080);
-    child<QSpinBox>(w, "spinBox_EncoderRes")->setValue(999999999);
-    QCOMPARE(rig.current().encoderResolution.get(), 999999999);
-    emit child<QComboBox>(w, "comboBox_SpringEffect")->activated(2);
-    QCOMPARE(int(rig.current().springEffect), 2);
-    emit child<QComboBox>(w, "comboBox_EncoderType")->activated(3);
-    QCOMPARE(int(rig.current().encoderType), 3);
+    edit(child<QWidget>(rig.window, control), value);
+    if (!label.isEmpty())
+        QCOMPARE(child<QLabel>(rig.window, label)->text(), labelText);
+    QCOMPARE(storedField(rig.current(), field), stored);
 
     QCOMPARE(std::memcmp(&rig.wheelBase->profiles[0], &other, sizeof other), 0);
     QTest::qWait(50);

@@ -72,25 +72,6 @@ ZudUsbWheelBaseJoystickUpdate torqueUpdate(uint8_t count)
     return u;
 }
 
-struct LogDir {
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    LogDir() { QDir::setCurrent(dir.path()); }
-    ~LogDir() { QDir::setCurrent(previous); }
-    QList<QByteArray> lines() const
-    {
-        const QStringList logs = QDir(dir.path()).entryList({QStringLiteral("wheel-log-*.csv")});
-        if (logs.size() != 1)
-            return {};
-        QFile file(QDir(dir.path()).absoluteFilePath(logs.first()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QList<QByteArray> lines = file.readAll().split('\n');
-        lines.removeAll(QByteArray());
-        return lines;
-    }
-};
-
 } // namespace
 
 class WindowTelemetryTest : public QObject {
@@ -196,7 +177,10 @@ void WindowTelemetryTest::logEveryReport()
     QVERIFY(rig.send(update, reports));
     child<QPushButton>(*rig.window, "pushButton_Logging")->click();
 
-    const QList<QByteArray> lines = dir.lines();
+    const QStringList logs = dir.logs();
+    QCOMPARE(logs.size(), 1);
+    QList<QByteArray> lines = dir.read(logs.first()).split('\n');
+    lines.removeAll(QByteArray());
     QCOMPARE(lines.size(), 1 + rows);
     QCOMPARE(lines.first(), QByteArray("Time,dt,SteeringWheelAngle %,Torque IN %,Torque OUT %, "
                                        "Torque Actual %,Rotor Pos\r"));
