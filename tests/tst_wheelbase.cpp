@@ -215,9 +215,8 @@ private slots:
 
     void headerWithCountOutsideTableFails_data();
     void headerWithCountOutsideTableFails();
-    void profileReplyWithBadIndexEndsLoad_data();
-    void profileReplyWithBadIndexEndsLoad();
-    void writeReplyWithBadIndexEndsSave();
+    void replyWithBadIndexEndsExchange_data();
+    void replyWithBadIndexEndsExchange();
     void centreReplyWithBadIndexChangesNothing();
     void strayRepliesWithoutLoadedSettings();
     void garbageRepliesStayInsideTheTable();
@@ -949,29 +948,42 @@ void TestWheelBase::headerWithCountOutsideTableFails()
     QVERIFY(!wheel.isRetryArmed());
 }
 
-void TestWheelBase::profileReplyWithBadIndexEndsLoad_data()
+void TestWheelBase::replyWithBadIndexEndsExchange_data()
 {
+    QTest::addColumn<bool>("save");
     QTest::addColumn<int>("index");
-    QTest::newRow("negative") << 0xFF;
-    QTest::newRow("-128") << 0x80;
-    QTest::newRow("100") << 100;
-    QTest::newRow("127") << 127;
-    QTest::newRow("not below the count") << 3;
+    QTest::newRow("load, negative") << false << 0xFF;
+    QTest::newRow("load, -128") << false << 0x80;
+    QTest::newRow("load, 100") << false << 100;
+    QTest::newRow("load, 127") << false << 127;
+    QTest::newRow("load, not below the count") << false << 3;
+    QTest::newRow("save, negative") << true << 0xFF;
+    QTest::newRow("save, 100") << true << 100;
+    QTest::newRow("save, not below the count") << true << 3;
+    QTest::newRow("save, 5") << true << 5;
 }
 
-void TestWheelBase::profileReplyWithBadIndexEndsLoad()
+void TestWheelBase::replyWithBadIndexEndsExchange()
 {
+    QFETCH(bool, save);
     QFETCH(int, index);
 
     Rig rig(quiet(), Rig::DirectPasses, ZudUsbIds::wheelBaseOrBootloader);
     QVERIFY(rig.device);
     UsbDeviceZudWheelBase &wheel = *rig.device;
-    rig.emulator->setProfiles(makeProfiles(3), 0);
-    QSignalSpy loaded(&wheel, &UsbDeviceZudWheelBase::onSettingsLoaded);
+    if (save) {
+        for (int i = 0; i < 3; ++i)
+            wheel.profiles[i] = makeProfile(i);
+        wheel.profileCount = 3;
+    } else {
+        rig.emulator->setProfiles(makeProfiles(3), 0);
+    }
+    QSignalSpy done(&wheel, save ? &UsbDeviceZudWheelBase::onSettingsSaved
+                                 : &UsbDeviceZudWheelBase::onSettingsLoaded);
     QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
 
-    // Profile 0 is answered correctly, the reply for profile 1 names `index`.
-    wheel.loadSettings();
+    // Profile 0 goes through correctly, the reply for profile 1 names `index`.
+    save ? wheel.saveSettings() : wheel.loadSettings();
     QVERIFY(rig.runUntil([&] { return rig.emulator->commandCount() == 2; }));
     rig.emulator->corruptNextProfileIndex(uint8_t(index));
     QVERIFY(rig.runUntil([&] { return failed.count() > 0; }));
@@ -979,42 +991,19 @@ void TestWheelBase::profileReplyWithBadIndexEndsLoad()
 
     QCOMPARE(failed.count(), 1);
     const QString message = failed.first().at(1).toString();
-    QVERIFY2(message.contains(QString::number(int(int8_t(index)))), qPrintable(message));
-    QVERIFY2(message.contains("not loaded completely"), qPrintable(message));
-    QCOMPARE(loaded.count(), 0);
-    QCOMPARE(describeAll(rig.emulator->commands()), (QStringList{"load", "read 0", "read 1"}));
+    QVERIFY2(message.contains(save ? "not saved completely" : "not loaded completely"),
+             qPrintable(message));
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(describeAll(rig.emulator->commands()),
+             save ? (QStringList{"save 3/0", "write 0", "write 1"})
+                  : (QStringList{"load", "read 0", "read 1"}));
     QVERIFY(!wheel.isRetryArmed());
-    QVERIFY(sameProfile(wheel.profiles[0], makeProfile(0)));
-    for (int i = 1; i < maxProfiles; ++i)
-        QCOMPARE(bytes(wheel.profiles[i]), bytes(ZudUsbWheelBaseProfile{}));
-}
-
-void TestWheelBase::writeReplyWithBadIndexEndsSave()
-{
-    for (int index : {0xFF, 100, 3, 5}) {
-        Rig rig(quiet(), Rig::DirectPasses, ZudUsbIds::wheelBaseOrBootloader);
-        QVERIFY(rig.device);
-        UsbDeviceZudWheelBase &wheel = *rig.device;
-        for (int i = 0; i < 3; ++i)
-            wheel.profiles[i] = makeProfile(i);
-        wheel.profileCount = 3;
-        QSignalSpy saved(&wheel, &UsbDeviceZudWheelBase::onSettingsSaved);
-        QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
-
-        wheel.saveSettings();
-        QVERIFY(rig.runUntil([&] { return rig.emulator->commandCount() == 2; }));
-        rig.emulator->corruptNextProfileIndex(uint8_t(index));
-        QVERIFY(rig.runUntil([&] { return failed.count() > 0; }));
-        rig.settle();
-
-        QCOMPARE(failed.count(), 1);
-        const QString message = failed.first().at(1).toString();
-        QVERIFY2(message.contains("not saved completely"), qPrintable(message));
-        QCOMPARE(saved.count(), 0);
-        QCOMPARE(describeAll(rig.emulator->commands()),
-                 (QStringList{"save 3/0", "write 0", "write 1"}));
-        QVERIFY(!wheel.isRetryArmed());
-        rig.emulator.reset();
+    if (!save) {
+        // The load names the index and keeps only the profile it read.
+        QVERIFY2(message.contains(QString::number(int(int8_t(index)))), qPrintable(message));
+        QVERIFY(sameProfile(wheel.profiles[0], makeProfile(0)));
+        for (int i = 1; i < maxProfiles; ++i)
+            QCOMPARE(bytes(wheel.profiles[i]), bytes(ZudUsbWheelBaseProfile{}));
     }
 }
 
