@@ -3,6 +3,7 @@
 #include "app/NonBlockingBox.h"
 #include "app/ProfileFilesController.h"
 #include "app/ProfileNameEditing.h"
+#include "app/RimTurner.h"
 #include "app/SaveVerifier.h"
 #include "app/ScaledPixmapPainter.h"
 #include "app/UnsavedChangesGuard.h"
@@ -39,6 +40,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     // the value under it has a fixed size, large enough for three pedal
     // values: a new value then does not lay the whole window out again.
     ui->label_Rim_Image->installEventFilter(new ScaledPixmapPainter(this));
+    rimTurner = std::make_unique<RimTurner>(ui->label_Rim_Image);
     const QFontMetrics metrics = ui->label_JoystickValue->fontMetrics();
     ui->label_JoystickValue->setFixedSize(
         metrics.horizontalAdvance(QStringLiteral("65535 65535 65535")) + 8, metrics.height() + 4);

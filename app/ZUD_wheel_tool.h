@@ -6,14 +6,15 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QImage>
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ProfileFilesController;
+class RimTurner;
 class QCloseEvent;
 class QProgressDialog;
 class ScopePage;
@@ -156,11 +157,11 @@ private:
     UsbDeviceZudBootloader *selectedBootloader;
     UsbDeviceZudWheelBase *selectedWheelBase;
     UsbDeviceZudPedals *selectedPedals;
-    // Live view cache: the steering value last shown and the rotation of the
-    // rim last drawn. The angle is kept in 32 bits: a device may report a
-    // rotation range whose angles do not fit 16 bits.
+    // Live view cache: the steering value last shown. The rim's turner keeps
+    // the rotation last drawn, in 32 bits: a device may report a rotation
+    // range whose angles do not fit 16 bits.
     std::optional<int16_t> lastAxisValue;
-    std::optional<int32_t> lastDrawnAngle;
+    std::unique_ptr<RimTurner> rimTurner;
     uint32_t lastWheelUpdateMillis;
     uint64_t lastLogReadTimeMicros;
     float latchedTorqueIn;
@@ -183,8 +184,6 @@ private:
     bool logEveryReport;
 
     std::function<uint32_t()> millisClock;
-    // The unrotated rim picture; every redraw starts from it.
-    QImage rimImage;
 
     // Profile safety: unsaved edits, verified saves, files and backups.
     UnsavedChangesGuard *unsavedChanges;

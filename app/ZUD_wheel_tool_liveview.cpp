@@ -1,14 +1,11 @@
 // The live view: the rim turned to the steering angle, the steering value,
 // the debug read-outs of a wheel base and the bars of a pedal set.
 #include "app/LiveViewMath.h"
+#include "app/RimTurner.h"
 #include "app/ZUD_wheel_tool.h"
 
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "ui_ZUD_wheel_tool.h"
-
-#include <QPainter>
-#include <QPixmap>
-#include <QtMath>
 
 void ZUD_wheel_tool::onJoystickUpdate(UsbDevice *device, ZudUsbWheelBaseJoystickUpdate *update,
                                       uint64_t readTimeMicros)
@@ -46,36 +43,7 @@ void ZUD_wheel_tool::drawWheel(int16_t axis_value)
     const uint8_t current = selectedWheelBase->currentProfile;
     const int32_t range =
         current < maxProfiles ? selectedWheelBase->profiles[current].rotationDegrees.get() : 0;
-    const int32_t angle = wheelAngleDegrees(axis_value, range);
-    if (lastDrawnAngle == angle)
-        return;
-    lastDrawnAngle = angle;
-
-    // Decoded once, in the format the painter draws fastest.
-    if (rimImage.isNull())
-        rimImage = QImage(QStringLiteral(":/rim.png"))
-                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    // Drawn for the device pixels the label covers, and never below the
-    // picture's own size: on a screen scaled to 200 % the 160-pixel label
-    // covers 320 device pixels, and the picture turned and scaled up in one
-    // step stays sharp there instead of being scaled again by the label.
-    const qreal ratio = ui->label_Rim_Image->devicePixelRatioF();
-    const int side =
-        qMax(rimImage.width(), qCeil(ui->label_Rim_Image->maximumWidth() * ratio - 0.001));
-    QImage target(side, side, QImage::Format_ARGB32_Premultiplied);
-    target.fill(Qt::transparent);
-    QPainter painter(&target);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    if (side != rimImage.width())
-        painter.scale(qreal(side) / rimImage.width(), qreal(side) / rimImage.width());
-    const int c = rimImage.height() / 2;
-    painter.translate(c, c);
-    painter.rotate(qreal(angle));
-    painter.translate(-c, -c);
-    painter.drawImage(0, 0, rimImage);
-    painter.end();
-    ui->label_Rim_Image->setPixmap(QPixmap::fromImage(std::move(target)));
+    rimTurner->turnTo(wheelAngleDegrees(axis_value, range));
 }
 
 void ZUD_wheel_tool::onDebugOutput(UsbDevice *, ZudUsbWheelBaseDebugOutput *debugOutput, uint64_t)
