@@ -140,7 +140,7 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
                 graphs_[c]->addToLegend();
             else
                 graphs_[c]->removeFromLegend();
-            graphs_[c]->data()->clear();
+            clearChannel(c);
             if (paused_)
                 draw(shownLatest_);
             else
@@ -189,6 +189,8 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
 
     QMetaObject::connectSlotsByName(this);
     clipping_->setText(clippingText({}, false));
+    for (ScopeTrace &trace : traces_)
+        trace.setWindow(windowSeconds());
     showKind(0);
     updateControls();
 }
@@ -201,8 +203,7 @@ ScopePage::~ScopePage()
 void ScopePage::setWheelBase(UsbDeviceZudWheelBase *wheelBase)
 {
     stepTest_.setWheelBase(wheelBase);
-    for (QCPGraph *graph : graphs_)
-        graph->data()->clear();
+    clearChannels();
     seenReports_ = 0;
     updateControls();
     plot_->replot();
@@ -248,7 +249,7 @@ void ScopePage::showKind(int kind)
         toggles_[c]->setVisible(false);
         graphs_[c]->setVisible(false);
         graphs_[c]->removeFromLegend();
-        graphs_[c]->data()->clear();
+        clearChannel(c);
     }
     int position = 0;
     for (TelemetryChannel channel : channels) {
@@ -280,25 +281,47 @@ void ScopePage::showKind(int kind)
     }
 }
 
+void ScopePage::clearChannel(int channel)
+{
+    traces_[channel].clear();
+    graphs_[channel]->data()->clear();
+    handedOver_[channel] = -std::numeric_limits<double>::infinity();
+}
+
+void ScopePage::clearChannels()
+{
+    for (int c = 0; c < telemetryChannelCount; ++c)
+        clearChannel(c);
+}
+
 void ScopePage::syncGraph(int channel, double from, double until)
 {
     const TelemetryRing &ring = recorder_.channel(TelemetryChannel(channel));
-    QSharedPointer<QCPGraphDataContainer> data = graphs_[channel]->data();
-    const double lastKey =
-        data->isEmpty() ? -std::numeric_limits<double>::infinity() : (data->constEnd() - 1)->key;
-    size_t i = ring.lowerBound(std::max(from, lastKey));
-    while (i < ring.size() && ring.at(i).time <= lastKey)
+    ScopeTrace &trace = traces_[channel];
+    const double lastTime =
+        trace.empty() ? -std::numeric_limits<double>::infinity() : trace.lastTime();
+    size_t i = ring.lowerBound(std::max(from, lastTime));
+    while (i < ring.size() && ring.at(i).time <= lastTime)
         ++i;
-    if (i < ring.size() && ring.at(i).time <= until) {
-        QVector<QCPGraphData> added;
-        added.reserve(int(ring.size() - i));
-        for (; i < ring.size() && ring.at(i).time <= until; ++i) {
-            const TelemetrySample &s = ring.at(i);
-            added.append(QCPGraphData(s.time, double(s.value)));
-        }
-        data->add(added, true);
-    }
+    for (; i < ring.size() && ring.at(i).time <= until; ++i)
+        trace.append(ring.at(i).time, ring.at(i).value);
+    trace.dropBefore(from);
+
+    // The graph holds the settled points handed over before; the points of
+    // the bucket still open then are replaced by what the trace has now.
+    QSharedPointer<QCPGraphDataContainer> data = graphs_[channel]->data();
+    double &handedOver = handedOver_[channel];
+    if (std::isinf(handedOver))
+        data->clear();
+    else
+        data->removeAfter(handedOver);
+    QVector<QCPGraphData> added;
+    trace.forEachPointAfter(handedOver, [&added](double time, float value) {
+        added.append(QCPGraphData(time, double(value)));
+    });
+    data->add(added, true);
     data->removeBefore(from);
+    handedOver = trace.settledUntil();
 }
 
 void ScopePage::refresh()
@@ -306,8 +329,7 @@ void ScopePage::refresh()
     if (paused_)
         return;
     if (recorder_.reportsReceived() < seenReports_)
-        for (QCPGraph *graph : graphs_)
-            graph->data()->clear();
+        clearChannels();
     seenReports_ = recorder_.reportsReceived();
     if (recorder_.kind() != shownKind_)
         showKind(recorder_.kind());
@@ -374,8 +396,9 @@ void ScopePage::on_comboBox_ScopeWindow_currentIndexChanged(int)
 {
     // A longer window needs the samples before the ones shown; a paused
     // picture keeps its end.
-    for (QCPGraph *graph : graphs_)
-        graph->data()->clear();
+    for (ScopeTrace &trace : traces_)
+        trace.setWindow(windowSeconds());
+    clearChannels();
     if (paused_)
         draw(shownLatest_);
     else
@@ -426,15 +449,17 @@ QByteArray ScopePage::visibleCsv() const
         if (!graph->visible())
             continue;
         const QByteArray name = QByteArray(telemetryChannelInfo(TelemetryChannel(c)).name);
-        const QSharedPointer<QCPGraphDataContainer> data = graph->data();
-        for (auto it = data->findBegin(range.lower, false); it != data->constEnd(); ++it) {
-            if (it->key > range.upper)
+        // Every sample of the window, not only the points drawn.
+        for (const TelemetrySample &sample : traces_[c].samples()) {
+            if (sample.time < range.lower)
+                continue;
+            if (sample.time > range.upper)
                 break;
-            out += QByteArray::number(it->key, 'f', 6);
+            out += QByteArray::number(sample.time, 'f', 6);
             out += ',';
             out += name;
             out += ',';
-            out += csvGeneral(float(it->value));
+            out += csvGeneral(sample.value);
             out += "\r\n";
         }
     }

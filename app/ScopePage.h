@@ -4,6 +4,7 @@
 // picture and a CSV export of what is shown, and the step test.
 #pragma once
 
+#include "app/ScopeTrace.h"
 #include "app/StepTest.h"
 #include "app/TelemetryRecorder.h"
 
@@ -68,8 +69,9 @@ private slots:
 private:
     void setPaused(bool paused);
     void showKind(int kind);
-    void rebuild();
-    // Takes the channel's samples from..until into its graph.
+    void clearChannel(int channel);
+    void clearChannels();
+    // Takes the channel's samples from..until into its trace and graph.
     void syncGraph(int channel, double from, double until);
     // Draws the window that ends at latest (recorder time).
     void draw(double latest);
@@ -88,6 +90,10 @@ private:
     QCheckBox *toggles_[telemetryChannelCount];
     QGridLayout *toggleGrid_;
     QCPGraph *graphs_[telemetryChannelCount];
+    // Per channel: the samples of the window and the envelope drawn, and the
+    // time up to which the graph holds the envelope's settled points.
+    ScopeTrace traces_[telemetryChannelCount];
+    double handedOver_[telemetryChannelCount];
     QTimer frameTimer_;
     QElapsedTimer clippingClock_;
     bool paused_ = false;

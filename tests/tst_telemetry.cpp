@@ -2,10 +2,15 @@
 // fills, the times of the samples, the torque input latch, a minute's ring,
 // sample counts the record cannot hold, and the clipping share.
 #include "TestSupport.h"
+#include "app/ScopeTrace.h"
 #include "app/TelemetryRecorder.h"
 
 #include <QtTest>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -50,6 +55,8 @@ private slots:
     void kindChangeMidStream();
     void clipping_data();
     void clipping();
+    void scopeTraceEnvelope_data();
+    void scopeTraceEnvelope();
 };
 
 void TelemetryTest::channelsAndTimesPerKind_data()
@@ -247,4 +254,73 @@ void TelemetryTest::clipping()
 }
 
 QTEST_GUILESS_MAIN(TelemetryTest)
+void TelemetryTest::scopeTraceEnvelope_data()
+{
+    QTest::addColumn<double>("window");
+    QTest::addColumn<double>("spacing"); // seconds between samples
+    QTest::addColumn<int>("perRound");   // samples taken between two frames
+    QTest::newRow("kind 2 in 5 s") << 5.0 << 1.0 / 11000 << 367;
+    QTest::newRow("kind 2 in 30 s") << 30.0 << 1.0 / 11000 << 367;
+    QTest::newRow("1 kHz in 1 s, a bucket each") << 1.0 << 0.001 << 33;
+    QTest::newRow("sparser than the buckets") << 1.0 << 0.0037 << 5;
+}
+
+// The trace against the samples it took: its points are samples, in time
+// order, with each bucket's lowest and highest; what a graph holds when
+// handed the points frame by frame, as the scope does, is the whole
+// envelope; dropping keeps the newer part.
+void TelemetryTest::scopeTraceEnvelope()
+{
+    QFETCH(double, window);
+    QFETCH(double, spacing);
+    QFETCH(int, perRound);
+    ScopeTrace trace(window);
+    const double bucket = window / ScopeTrace::bucketsPerWindow;
+    std::map<double, float> graph;
+    double handedOver = -std::numeric_limits<double>::infinity();
+    std::map<long long, std::pair<float, float>> extremes;
+    uint32_t seed = 7;
+    const int count = 20 * perRound + 3;
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double time = 2.0 + i * spacing;
+        const float value = float(int(seed >> 20) % 2001 - 1000) / 10.0f;
+        trace.append(time, value);
+        auto [it, fresh] = extremes.try_emplace((long long)std::floor(time / bucket),
+                                                std::make_pair(value, value));
+        it->second = {std::min(it->second.first, value), std::max(it->second.second, value)};
+        if ((i + 1) % perRound == 0 || i + 1 == count) {
+            graph.erase(graph.upper_bound(handedOver), graph.end());
+            trace.forEachPointAfter(handedOver, [&](double t, float v) { graph[t] = v; });
+            handedOver = trace.settledUntil();
+        }
+    }
+    QCOMPARE(int(trace.samples().size()), count);
+
+    using Points = std::vector<std::pair<double, float>>;
+    Points points;
+    trace.forEachPointAfter(-1.0, [&](double t, float v) { points.emplace_back(t, v); });
+    QVERIFY(Points(graph.begin(), graph.end()) == points);
+    QVERIFY(points.size() <= 2 * extremes.size());
+    std::map<long long, std::pair<float, float>> drawn;
+    for (size_t k = 0; k < points.size(); ++k) {
+        const auto [t, v] = points[k];
+        QVERIFY(k == 0 || points[k - 1].first < t);
+        const double n = (t - 2.0) / spacing;
+        QVERIFY(std::abs(n - std::round(n)) < 1e-6); // a sample's time
+        auto [it, fresh] =
+            drawn.try_emplace((long long)std::floor(t / bucket), std::make_pair(v, v));
+        it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
+    }
+    QVERIFY(drawn == extremes);
+
+    const double cut = trace.samples()[size_t(count / 2)].time;
+    trace.dropBefore(cut);
+    QCOMPARE(trace.samples().front().time, cut);
+    QCOMPARE(int(trace.samples().size()), count - count / 2);
+    trace.forEachPointAfter(-1.0, [&](double t, float) { QVERIFY(t >= cut); });
+    trace.setWindow(window);
+    QVERIFY(trace.empty());
+}
+
 #include "tst_telemetry.moc"

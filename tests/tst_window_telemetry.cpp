@@ -103,33 +103,54 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     QVERIFY(plot);
     const int torqueOut = int(TelemetryChannel::TorqueOut);
     const int steering = int(TelemetryChannel::Steering);
+    // The samples of the window per channel, as the export writes them.
+    // Times in microseconds, as written.
+    auto samplesOf = [scope](const char *channel) {
+        QMultiMap<qint64, float> samples;
+        for (const QByteArray &line : scope->visibleCsv().split('\n')) {
+            const QList<QByteArray> fields = line.trimmed().split(',');
+            if (fields.size() == 3 && fields[1] == channel)
+                samples.insert(qRound64(fields[0].toDouble() * 1e6), fields[2].toFloat());
+        }
+        return samples;
+    };
     // The recorder saw every report since the selection (the first ones
     // came before the settings had loaded, so within the stream), and the
-    // plot holds every sample of the last 5 s.
-    QTRY_VERIFY(plot->graph(torqueOut)->data()->size() ==
-                11 * plot->graph(steering)->data()->size());
-    QVERIFY(plot->graph(steering)->data()->size() > 500);
-    QVERIFY(uint64_t(plot->graph(steering)->data()->size()) <= streamed);
+    // scope holds every sample of the last 5 s.
+    QTRY_VERIFY(samplesOf("Torque Out").size() == 11 * samplesOf("Steering").size());
+    QVERIFY(samplesOf("Steering").size() > 500);
+    QVERIFY(uint64_t(samplesOf("Steering").size()) <= streamed);
     QVERIFY(!child<QLabel>(*rig.window, "label_ScopeClipping")->text().isEmpty());
 
-    // Paused, the export holds exactly what is drawn in the window.
+    // Paused, the drawn torque is made of samples, reaches their extremes,
+    // and has fewer points than there are samples; the export holds every
+    // sample of the window.
     QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
     QCOMPARE(child<QPushButton>(*rig.window, "pushButton_ScopePause")->text(),
              QStringLiteral("Resume"));
+    const QMultiMap<qint64, float> torque = samplesOf("Torque Out");
+    const auto drawn = plot->graph(torqueOut)->data();
+    QVERIFY(drawn->size() < torque.size());
+    for (auto it = drawn->constBegin(); it != drawn->constEnd(); ++it)
+        QVERIFY2(torque.contains(qRound64(it->key * 1e6), float(it->value)),
+                 qPrintable(QStringLiteral("%1 %2").arg(it->key).arg(it->value)));
+    bool found = false;
+    const QCPRange values = drawn->valueRange(found);
+    const QList<float> torqueValues = torque.values();
+    QCOMPARE(float(values.lower), *std::min_element(torqueValues.begin(), torqueValues.end()));
+    QCOMPARE(float(values.upper), *std::max_element(torqueValues.begin(), torqueValues.end()));
+
     QTemporaryDir dir;
     DialogAnswerer answers;
     answers.files << dir.filePath(QStringLiteral("scope.csv"));
+    const QByteArray shown = scope->visibleCsv();
     child<QPushButton>(*rig.window, "pushButton_ScopeExportCsv")->click();
     QFile csv(dir.filePath(QStringLiteral("scope.csv")));
     QVERIFY(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().split('\n');
-    QCOMPARE(lines.first(), QByteArray("Time s,Channel,Value\r"));
-    int drawn = 0;
-    for (int c = 0; c < plot->graphCount(); ++c)
-        if (plot->graph(c)->visible())
-            drawn += plot->graph(c)->data()->size();
-    QCOMPARE(lines.size() - 2, drawn); // header and the empty piece after the last CR LF
-    QVERIFY(lines.at(1).contains(",Steering,"));
+    const QByteArray exported = csv.readAll();
+    QVERIFY(exported.startsWith("Time s,Channel,Value\r\n"));
+    QVERIFY(exported.contains(",Steering,"));
+    QCOMPARE(exported, shown);
 
     // A shorter window while paused keeps the picture's end.
     const double end = plot->xAxis->range().upper;
