@@ -29,6 +29,8 @@ constexpr int togglesPerRow = 4;
 // every visible sample.
 constexpr int framesPerRescale = 10;
 constexpr int clippingUpdateMs = 250;
+// Envelope buckets per window at the least.
+constexpr int minimumColumns = 200;
 
 // Angles go on the right axis, everything else on the left one.
 bool onRightAxis(TelemetryChannel c)
@@ -105,7 +107,15 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     plot_->yAxis2->setVisible(true);
     // The legend in a row of its own above the curves, which it would hide.
     plot_->legend->setVisible(true);
-    plot_->legend->setFont(font());
+    // Names and numbers need no shaping; laid out 30 times a second, they
+    // skip the text shaper.
+    QFont plainFont = font();
+    plainFont.setStyleStrategy(QFont::PreferNoShaping);
+    for (QCPAxis *axis : {plot_->xAxis, plot_->yAxis, plot_->xAxis2, plot_->yAxis2}) {
+        axis->setLabelFont(plainFont);
+        axis->setTickLabelFont(plainFont);
+    }
+    plot_->legend->setFont(plainFont);
     plot_->legend->setBorderPen(Qt::NoPen);
     plot_->legend->setWrap(3);
     plot_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
@@ -189,8 +199,6 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
 
     QMetaObject::connectSlotsByName(this);
     clipping_->setText(clippingText({}, false));
-    for (ScopeTrace &trace : traces_)
-        trace.setWindow(windowSeconds());
     showKind(0);
     updateControls();
 }
@@ -341,6 +349,17 @@ void ScopePage::draw(double latest)
     shownLatest_ = latest;
     const double window = windowSeconds();
     const double from = latest - window;
+    // One bucket of the envelope per pixel column of the curves (before the
+    // first layout, a fine guess).
+    const int columns =
+        qMax(minimumColumns, qCeil(plot_->axisRect()->width() * plot_->devicePixelRatioF()));
+    const double bucket = window / columns;
+    if (bucket != traces_[0].bucketSeconds())
+        for (int c = 0; c < telemetryChannelCount; ++c) {
+            traces_[c].setBucketSeconds(bucket);
+            graphs_[c]->data()->clear();
+            handedOver_[c] = -std::numeric_limits<double>::infinity();
+        }
     for (TelemetryChannel channel : telemetryChannelsOfKind(shownKind_))
         if (toggles_[int(channel)]->isChecked())
             syncGraph(int(channel), from, latest);
@@ -396,8 +415,6 @@ void ScopePage::on_comboBox_ScopeWindow_currentIndexChanged(int)
 {
     // A longer window needs the samples before the ones shown; a paused
     // picture keeps its end.
-    for (ScopeTrace &trace : traces_)
-        trace.setWindow(windowSeconds());
     clearChannels();
     if (paused_)
         draw(shownLatest_);

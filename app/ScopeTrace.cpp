@@ -3,10 +3,14 @@
 #include <cmath>
 #include <limits>
 
-void ScopeTrace::setWindow(double seconds)
+void ScopeTrace::setBucketSeconds(double seconds)
 {
-    bucketSeconds_ = seconds / bucketsPerWindow;
+    bucketSeconds_ = seconds;
+    std::deque<TelemetrySample> samples;
+    samples.swap(samples_);
     clear();
+    for (const TelemetrySample &sample : samples)
+        append(sample.time, sample.value);
 }
 
 void ScopeTrace::clear()

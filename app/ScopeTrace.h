@@ -3,11 +3,10 @@
 //
 // A kind 2 stream brings 11,000 samples a second per torque channel, far
 // more than a plot has pixel columns. The envelope splits time into buckets
-// (the window's length over bucketsPerWindow, finer than any plot's
-// columns) and keeps each bucket's lowest and highest sample, in the order
-// they came: the line through these points covers every sample, which is
-// what a plot shows of them at this density anyway, and it has a few
-// thousand points to draw instead of hundreds of thousands.
+// (as wide as a pixel column of the plot) and keeps each bucket's lowest and
+// highest sample, in the order they came: the line through these points
+// covers every sample, which is what a plot shows of them at this density
+// anyway, and it has two points per column to draw instead of hundreds.
 #pragma once
 
 #include "app/TelemetryRecorder.h"
@@ -18,12 +17,12 @@
 
 class ScopeTrace {
 public:
-    static constexpr int bucketsPerWindow = 2000;
+    explicit ScopeTrace(double bucketSeconds = 0.001) : bucketSeconds_(bucketSeconds) {}
 
-    explicit ScopeTrace(double windowSeconds = 5.0) { setWindow(windowSeconds); }
-
-    // Sets the window's length and starts empty.
-    void setWindow(double seconds);
+    double bucketSeconds() const { return bucketSeconds_; }
+    // Sets the width of the buckets and builds the envelope of the samples
+    // kept again.
+    void setBucketSeconds(double seconds);
     void clear();
 
     // Takes the next sample; times never go back.

@@ -261,7 +261,7 @@ void TelemetryTest::scopeTraceEnvelope_data()
     QTest::addColumn<int>("perRound");   // samples taken between two frames
     QTest::newRow("kind 2 in 5 s") << 5.0 << 1.0 / 11000 << 367;
     QTest::newRow("kind 2 in 30 s") << 30.0 << 1.0 / 11000 << 367;
-    QTest::newRow("1 kHz in 1 s, a bucket each") << 1.0 << 0.001 << 33;
+    QTest::newRow("1 kHz in 1 s") << 1.0 << 0.001 << 33;
     QTest::newRow("sparser than the buckets") << 1.0 << 0.0037 << 5;
 }
 
@@ -274,11 +274,25 @@ void TelemetryTest::scopeTraceEnvelope()
     QFETCH(double, window);
     QFETCH(double, spacing);
     QFETCH(int, perRound);
-    ScopeTrace trace(window);
-    const double bucket = window / ScopeTrace::bucketsPerWindow;
+    // Lowest and highest value per bucket.
+    using Extremes = std::map<long long, std::pair<float, float>>;
+    auto widen = [](Extremes &extremes, double bucket, double time, float value) {
+        auto [it, fresh] = extremes.try_emplace((long long)std::floor(time / bucket),
+                                                std::make_pair(value, value));
+        it->second = {std::min(it->second.first, value), std::max(it->second.second, value)};
+    };
+    auto envelope = [&](const ScopeTrace &trace) {
+        Extremes drawn;
+        trace.forEachPointAfter(
+            -1.0, [&](double t, float v) { widen(drawn, trace.bucketSeconds(), t, v); });
+        return drawn;
+    };
+
+    const double bucket = window / 600;
+    ScopeTrace trace(bucket);
     std::map<double, float> graph;
     double handedOver = -std::numeric_limits<double>::infinity();
-    std::map<long long, std::pair<float, float>> extremes;
+    Extremes extremes;
     uint32_t seed = 7;
     const int count = 20 * perRound + 3;
     for (int i = 0; i < count; ++i) {
@@ -286,9 +300,7 @@ void TelemetryTest::scopeTraceEnvelope()
         const double time = 2.0 + i * spacing;
         const float value = float(int(seed >> 20) % 2001 - 1000) / 10.0f;
         trace.append(time, value);
-        auto [it, fresh] = extremes.try_emplace((long long)std::floor(time / bucket),
-                                                std::make_pair(value, value));
-        it->second = {std::min(it->second.first, value), std::max(it->second.second, value)};
+        widen(extremes, bucket, time, value);
         if ((i + 1) % perRound == 0 || i + 1 == count) {
             graph.erase(graph.upper_bound(handedOver), graph.end());
             trace.forEachPointAfter(handedOver, [&](double t, float v) { graph[t] = v; });
@@ -302,24 +314,26 @@ void TelemetryTest::scopeTraceEnvelope()
     trace.forEachPointAfter(-1.0, [&](double t, float v) { points.emplace_back(t, v); });
     QVERIFY(Points(graph.begin(), graph.end()) == points);
     QVERIFY(points.size() <= 2 * extremes.size());
-    std::map<long long, std::pair<float, float>> drawn;
     for (size_t k = 0; k < points.size(); ++k) {
-        const auto [t, v] = points[k];
-        QVERIFY(k == 0 || points[k - 1].first < t);
-        const double n = (t - 2.0) / spacing;
+        QVERIFY(k == 0 || points[k - 1].first < points[k].first);
+        const double n = (points[k].first - 2.0) / spacing;
         QVERIFY(std::abs(n - std::round(n)) < 1e-6); // a sample's time
-        auto [it, fresh] =
-            drawn.try_emplace((long long)std::floor(t / bucket), std::make_pair(v, v));
-        it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
     }
-    QVERIFY(drawn == extremes);
+    QVERIFY(envelope(trace) == extremes);
 
     const double cut = trace.samples()[size_t(count / 2)].time;
     trace.dropBefore(cut);
     QCOMPARE(trace.samples().front().time, cut);
     QCOMPARE(int(trace.samples().size()), count - count / 2);
     trace.forEachPointAfter(-1.0, [&](double t, float) { QVERIFY(t >= cut); });
-    trace.setWindow(window);
+
+    // Coarser buckets: the envelope of the samples kept, built again.
+    trace.setBucketSeconds(bucket * 3);
+    extremes.clear();
+    for (const TelemetrySample &s : trace.samples())
+        widen(extremes, bucket * 3, s.time, s.value);
+    QVERIFY(envelope(trace) == extremes);
+    trace.clear();
     QVERIFY(trace.empty());
 }
 
