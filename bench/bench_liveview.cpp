@@ -17,9 +17,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -27,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <thread>
 
 namespace {
@@ -37,6 +40,55 @@ double threadCpuSeconds()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
+
+// Splits the GUI thread's CPU time by the kind of event it handled: the
+// reports (queued calls from the reader thread), painting, timers (the
+// scope's frames) and the rest. What is left of the busy time went to the
+// event loop itself: waiting, waking and dispatching.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    enum Part { Reports, Painting, Timers, Other, Parts };
+    static constexpr const char *partNames[Parts] = {"reports", "painting", "timers", "other"};
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (depth_ > 0)
+            return QApplication::notify(receiver, event);
+        const Part part = event->type() == QEvent::MetaCall        ? Reports
+                          : event->type() == QEvent::UpdateRequest ? Painting
+                          : event->type() == QEvent::Timer         ? Timers
+                                                                   : Other;
+        ++depth_;
+        const double start = threadCpuSeconds();
+        const bool handled = QApplication::notify(receiver, event);
+        seconds_[part] += threadCpuSeconds() - start;
+        --depth_;
+        return handled;
+    }
+    void reset() { std::fill(std::begin(seconds_), std::end(seconds_), 0.0); }
+    double seconds(Part part) const { return seconds_[part]; }
+    // "reports 1.2 %, painting ..." over the wall time, and the loop's share.
+    std::string shares(double busy, double wall) const
+    {
+        std::string out;
+        double handled = 0;
+        char buffer[64];
+        for (int p = 0; p < Parts; ++p) {
+            handled += seconds_[p];
+            std::snprintf(buffer, sizeof buffer, "%s %.1f %%, ", partNames[p],
+                          100.0 * seconds_[p] / wall);
+            out += buffer;
+        }
+        std::snprintf(buffer, sizeof buffer, "event loop %.1f %%",
+                      100.0 * std::max(0.0, busy - handled) / wall);
+        return out + buffer;
+    }
+
+private:
+    int depth_ = 0;
+    double seconds_[Parts] = {};
+};
 
 } // namespace
 
@@ -49,7 +101,7 @@ int main(int argc, char **argv)
     const double scopeSeconds = argc > 2 ? std::atof(argv[2]) : 60.0;
     const QByteArray only = qgetenv("BENCH_ONLY");
 
-    QApplication application(argc, argv);
+    TimedApplication application(argc, argv);
     ZUD_wheel_tool window;
     window.show();
 
@@ -106,8 +158,10 @@ int main(int argc, char **argv)
     measure(0.5); // let the stream settle
     uint64_t deliveredBefore = delivered;
     uint64_t streamedBefore = emulator->device()->streamedReports();
+    application.reset();
     const auto [cpuSeconds, wallSeconds] =
         only.isEmpty() || only == "rim" ? measure(seconds) : std::make_pair(0.0, 1.0);
+    const std::string rimShares = application.shares(cpuSeconds, wallSeconds);
     const uint64_t streamed = emulator->device()->streamedReports() - streamedBefore;
     const uint64_t handled = delivered - deliveredBefore;
 
@@ -119,6 +173,7 @@ int main(int argc, char **argv)
     QWidget *previousPage = tabs->currentWidget();
     const TelemetryRecorder &recorder = window.telemetryRecorder();
     double scopeCpu = 0, scopeWall = 1;
+    std::string scopeShares;
     uint64_t scopeStreamed = 0, scopeRecorded = 0, scopeLost = 0, scopeSamples = 0;
     quint64 scopeFrames = 0;
     if (only.isEmpty() || only == "scope") {
@@ -135,7 +190,9 @@ int main(int argc, char **argv)
         tabs->setCurrentWidget(scope);
         measure(0.5); // the picture fills
         const quint64 framesBefore = scope->framesDrawn();
+        application.reset();
         std::tie(scopeCpu, scopeWall) = measure(scopeSeconds);
+        scopeShares = application.shares(scopeCpu, scopeWall);
         scopeFrames = scope->framesDrawn() - framesBefore;
         emulator->setStreamRate(0);
         measure(0.3);
@@ -197,12 +254,14 @@ int main(int argc, char **argv)
                 cpuSeconds, 100.0 * cpuSeconds / wallSeconds);
     std::printf("    of which delivery   %.1f %% of one core (same stream, nothing selected)\n",
                 100.0 * baseCpu / baseWall);
+    std::printf("    by event            %s\n", rimShares.c_str());
     std::printf(
         "  Scope page shown, kind 2 (11 samples per report) at 1000 reports/s, %.2f s wall, "
         "%.0f frames/s\n",
         scopeWall, double(scopeFrames) / scopeWall);
     std::printf("    GUI thread busy     %.3f s CPU = %.1f %% of one core (goal <= 8 %%)\n",
                 scopeCpu, 100.0 * scopeCpu / scopeWall);
+    std::printf("    by event            %s\n", scopeShares.c_str());
     std::printf(
         "    recorder            %llu of %llu reports streamed, %llu samples, %llu lost "
         "(goal 0)\n",
