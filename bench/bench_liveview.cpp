@@ -4,8 +4,8 @@
 // the same with the Scope page shown and a kind 2 stream (11 torque samples
 // per report) for a minute, the recorder's whole span. Prints the GUI
 // thread's busy share (CPU time of the GUI thread over wall time) in both,
-// what the telemetry recorder received and lost, and the cost of one rim
-// redraw.
+// split by the events it went to, what the telemetry recorder received and
+// lost, and the cost of one rim redraw.
 //
 //     make bench     (or build/bench/bench_liveview [seconds [scope seconds]])
 //     BENCH_ONLY=rim or BENCH_ONLY=scope runs one phase (for a profiler)
