@@ -305,7 +305,8 @@ private:
                 transferEnded = true;
             });
             // Chosen from the event loop, not from inside the discovery pass:
-            // the choice opens the file chooser at once and waits in it.
+            // the choice queues the file chooser, which then waits in its
+            // own dialog loop.
             QTimer::singleShot(0, this, [this] {
                 if (!rigBootloader || state != State::EnteringBootloader)
                     return;
