@@ -354,10 +354,10 @@ void ScopePage::draw(double latest)
     const int columns =
         qMax(minimumColumns, qCeil(plot_->axisRect()->width() * plot_->devicePixelRatioF()));
     const double bucket = window / columns;
+    // New buckets: the next sync hands each graph its whole envelope again.
     if (bucket != traces_[0].bucketSeconds())
         for (int c = 0; c < telemetryChannelCount; ++c) {
             traces_[c].setBucketSeconds(bucket);
-            graphs_[c]->data()->clear();
             handedOver_[c] = -std::numeric_limits<double>::infinity();
         }
     for (TelemetryChannel channel : telemetryChannelsOfKind(shownKind_))

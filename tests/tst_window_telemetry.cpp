@@ -118,8 +118,9 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     // came before the settings had loaded, so within the stream), and the
     // scope holds every sample of the last 5 s.
     QTRY_VERIFY(samplesOf("Torque Out").size() == 11 * samplesOf("Steering").size());
-    QVERIFY(samplesOf("Steering").size() > 500);
-    QVERIFY(uint64_t(samplesOf("Steering").size()) <= streamed);
+    const int steeringSamples = samplesOf("Steering").size();
+    QVERIFY(steeringSamples > 500);
+    QVERIFY(uint64_t(steeringSamples) <= streamed);
     QVERIFY(!child<QLabel>(*rig.window, "label_ScopeClipping")->text().isEmpty());
 
     // Paused, the drawn torque is made of samples, reaches their extremes,
