@@ -196,17 +196,20 @@ int hid_wait_any(const int *handles, int count, int timeoutMs)
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int left = timeoutMs < 0 ? -1 : timeoutMs;
     int r;
     for (;;) {
-        int left =
-            timeoutMs < 0
-                ? -1
-                : int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 deadline - Clock::now())
-                                                 .count()));
         r = ::poll(fds.data(), nfds_t(count), left);
         if (r >= 0 || errno != EINTR)
             break;
+        if (timeoutMs >= 0) {
+            // What is left of the timeout, rounded up: cut to whole
+            // milliseconds, a wait of 1 ms would return at once.
+            const auto rest = deadline - Clock::now();
+            left = rest <= Clock::duration::zero()
+                       ? 0
+                       : int(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
+        }
     }
     if (r < 0)
         return HID_WAIT_FAILED;
