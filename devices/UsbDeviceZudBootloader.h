@@ -43,6 +43,8 @@ public:
 
     void sendChunk(int index);
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
+    // A bootloader streams nothing: every report answers a chunk or a command.
+    bool isStreamReport(const uint8_t *) const override { return false; }
 
     // The refusal for an image of `size` bytes that has more chunks than the
     // bootloader can number, or an empty string when the size is accepted.

@@ -58,7 +58,7 @@ using ZudLeF32 = ZudLe<float>;
 
 // Report ids (byte 0).
 namespace ZudUsbReportId {
-constexpr uint8_t joystickReport = 1;
+constexpr uint8_t joystickReport = zudJoystickReportId;
 constexpr uint8_t commandReport = 100;
 constexpr uint8_t replyReport = 101;
 } // namespace ZudUsbReportId

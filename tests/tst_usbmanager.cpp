@@ -4,6 +4,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "usb/ReportBatch.h"
 #include "usb/UsbManager.h"
 
 #include <QtTest>
@@ -59,7 +60,18 @@ vhid::Report pedalsReport(uint16_t x)
     return r;
 }
 
+// One step on a ReportBatch: 's' a stream report, 'r' a reply, 'l' a loss,
+// 'd' due(), 'f' flush(), 't' takeAll(); at: the time in microseconds;
+// posts: whether the step asks for a delivery.
+struct BatchStep {
+    char op;
+    uint64_t at;
+    bool posts;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(QVector<BatchStep>)
 
 class TestUsbManager : public QObject {
     Q_OBJECT
@@ -264,23 +276,142 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(recorder.count("report"), 7, 5000);
     }
 
+    // The batch's pacing with a 4 ms hold. Every entry is taken exactly once
+    // and in the order added; taken: the steps' numbers, a loss as "l".
+    void batchPacing_data()
+    {
+        QTest::addColumn<QVector<BatchStep>>("steps");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("stream held until the hold is over")
+            << QVector<BatchStep>{{'s', 0, false},
+                                  {'s', 1000, false},
+                                  {'s', 3999, false},
+                                  {'s', 4000, true},
+                                  {'t', 4100, false}}
+            << "0 1 2 3";
+        QTest::newRow("a reply takes the held stream with it at once")
+            << QVector<BatchStep>{{'s', 0, false}, {'r', 500, true}, {'t', 600, false}} << "0 1";
+        QTest::newRow("a loss goes at once, after the device's reports")
+            << QVector<BatchStep>{{'s', 0, false}, {'l', 10, true}, {'t', 20, false}} << "0 l";
+        QTest::newRow("a posted delivery covers what comes before it is taken")
+            << QVector<BatchStep>{{'r', 0, true},   {'s', 10, false}, {'r', 20, false},
+                                  {'l', 30, false}, {'t', 40, false}, {'s', 50, false}}
+            << "0 1 2 l";
+        QTest::newRow("due only once the hold is over, and once")
+            << QVector<BatchStep>{{'d', 0, false},   {'s', 0, false},    {'d', 3999, false},
+                                  {'d', 4000, true}, {'d', 4001, false}, {'t', 4100, false}}
+            << "1";
+        QTest::newRow("a steady stream is paced from the last delivery")
+            << QVector<BatchStep>{{'s', 0, false},    {'s', 4500, true},  {'t', 4600, false},
+                                  {'s', 5500, false}, {'s', 7999, false}, {'s', 8000, true},
+                                  {'t', 8100, false}}
+            << "0 1 3 4 5";
+        QTest::newRow("after a pause the hold starts again")
+            << QVector<BatchStep>{{'s', 0, false},     {'d', 4000, true},   {'t', 4100, false},
+                                  {'s', 20000, false}, {'d', 23999, false}, {'d', 24000, true},
+                                  {'t', 24100, false}}
+            << "0 3";
+        QTest::newRow("flush hands over what is held, nothing when nothing is")
+            << QVector<BatchStep>{{'f', 0, false},
+                                  {'s', 0, false},
+                                  {'f', 10, true},
+                                  {'f', 20, false},
+                                  {'t', 30, false}}
+            << "1";
+    }
+    void batchPacing()
+    {
+        QFETCH(QVector<BatchStep>, steps);
+        QFETCH(QString, taken);
+        ReportBatch batch(4000);
+        QStringList got;
+        for (int i = 0; i < steps.size(); ++i) {
+            const BatchStep &step = steps[i];
+            ZudUsbReport r{};
+            r.data[1] = uint8_t(i);
+            bool posts = false;
+            std::vector<ReportBatch::Entry> entries;
+            switch (step.op) {
+            case 's':
+            case 'r':
+                posts = batch.addReport(nullptr, r.data, step.at, step.op == 's', step.at);
+                break;
+            case 'l':
+                posts = batch.addLoss(nullptr);
+                break;
+            case 'd':
+                posts = batch.due(step.at);
+                break;
+            case 'f':
+                posts = batch.flush();
+                break;
+            case 't':
+                batch.takeAll(entries);
+                for (const ReportBatch::Entry &e : entries)
+                    got << (e.lost ? QString("l") : QString::number(e.report.data[1]));
+                break;
+            }
+            QVERIFY2(posts == step.posts, qPrintable(QString("step %1").arg(i)));
+        }
+        QCOMPARE(got.join(' '), taken);
+    }
+
+    void batchWaitsNoLongerThanDue()
+    {
+        ReportBatch batch(4000);
+        QCOMPARE(batch.millisUntilDue(0), -1);
+        ZudUsbReport r{};
+        batch.addReport(nullptr, r.data, 0, true, 1000);
+        QCOMPARE(batch.millisUntilDue(1000), 4);
+        QCOMPARE(batch.millisUntilDue(4001), 1); // rounded up, never a busy wait
+        QCOMPARE(batch.millisUntilDue(5000), 0);
+    }
+
+    // A receiver that runs an event loop (which receivers must not) while
+    // reports are queued behind the one it handles does not see newer
+    // reports before the older ones of the same batch.
+    void deliveryFromInsideAReceiverKeepsTheOrder()
+    {
+        auto pedals = plugDevice(0xA112, L"ZUD Pedals", "pedals");
+        UsbManager manager; // not started: the test runs the reader's pass itself
+        Recorder recorder;
+        recorder.follow(manager);
+        QVERIFY(passFor(manager, 0xA112));
+        for (uint16_t x = 1; x <= 3; ++x)
+            pedals->inject(pedalsReport(x));
+        auto pass = [&] {
+            QMetaObject::invokeMethod(&manager, "tryReadFromZudDevices", Qt::DirectConnection);
+        };
+        auto *device = qobject_cast<UsbDeviceZudPedals *>(manager.getDevices().first());
+        bool nested = false;
+        connect(device, &UsbDeviceZudPedals::onJoystickUpdate, this, [&] {
+            if (nested)
+                return;
+            nested = true;
+            pedals->inject(pedalsReport(4));
+            pass();
+            QCoreApplication::processEvents();
+        });
+        for (int i = 0; i < 3; ++i)
+            pass();
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count("report"), 4, 3000);
+        QCOMPARE(recorder.events.mid(1), QStringList({"report pedals 1", "report pedals 2",
+                                                      "report pedals 3", "report pedals 4"}));
+    }
+
+    // A report read before stop() is not handed to the device stop() deleted.
     void reportOfDeletedDeviceIsDropped()
     {
         auto wheel = plugWheelBase();
-        UsbManager manager;
+        UsbManager manager; // not started: the test runs the reader's pass itself
         QVERIFY(manager.rescanForZudDevices());
-        UsbDevice *device = manager.getDevices().first();
-        QPointer<UsbDevice> gone(device);
         QSignalSpy disconnected(&manager, &UsbManager::onDeviceDisconnected);
-        manager.stop(); // deletes the device
-        QVERIFY(gone.isNull());
-        QSharedPointer<ZudUsbReport> r(new ZudUsbReport{});
-        QVERIFY(QMetaObject::invokeMethod(
-            &manager, "doDeviceRead", Qt::DirectConnection, Q_ARG(QPointer<UsbDevice>, gone),
-            Q_ARG(QSharedPointer<ZudUsbReport>, r), Q_ARG(uint64_t, 1)));
-        QVERIFY(QMetaObject::invokeMethod(&manager, "doDeviceDisconnected", Qt::DirectConnection,
-                                          Q_ARG(QPointer<UsbDevice>, gone)));
-        QCOMPARE(disconnected.count(), 1); // only the one from stop
+        wheel->inject(report(1));
+        QVERIFY(QMetaObject::invokeMethod(&manager, "tryReadFromZudDevices", Qt::DirectConnection));
+        manager.stop(); // deletes the device while its report's delivery is posted
+        QCOMPARE(disconnected.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(disconnected.count(), 1);
     }
 
     void stopReleasesADeviceWhoseLossIsStillQueued()

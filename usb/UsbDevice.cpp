@@ -6,7 +6,6 @@
 namespace {
 constexpr int productStringChars = 256;
 constexpr int retryIntervalMs = 200;
-constexpr uint8_t joystickReportId = 1;
 } // namespace
 
 UsbDevice::UsbDevice(QString id, hid_device *hidDevice)
@@ -50,8 +49,13 @@ void UsbDevice::write(const uint8_t *report, bool expectReply)
 
 void UsbDevice::handleReport(const uint8_t *report, uint64_t)
 {
-    if (report[0] != joystickReportId)
+    if (report[0] != zudJoystickReportId)
         retryTimer.stop();
+}
+
+bool UsbDevice::isStreamReport(const uint8_t *report) const
+{
+    return report[0] == zudJoystickReportId;
 }
 
 void UsbDevice::retryOnTimeout()

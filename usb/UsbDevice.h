@@ -9,7 +9,8 @@
 
 // An opened device interface: owns its HID handle, reads and writes 64-byte
 // reports, and re-sends a command every 200 ms until the device answers.
-// The device kinds derive from it and override handleReport only.
+// The device kinds derive from it and override handleReport (and
+// isStreamReport where their stream differs).
 //
 // Lifetime: the manager deletes a device object when its loss is handled on
 // the GUI thread. A receiver of one of its signals that runs an event loop
@@ -39,6 +40,11 @@ public:
     virtual void write(const uint8_t *report, bool expectReply);
     // One complete input report of this device, on the GUI thread.
     virtual void handleReport(const uint8_t *report, uint64_t readTimeMicros);
+    // Whether an input report belongs to the stream the device sends on its
+    // own, which nobody waits for, so that the manager may hand it over with
+    // the next ones: the joystick reports. Called on the reader thread; it
+    // looks at the report only.
+    virtual bool isStreamReport(const uint8_t *report) const;
 
     bool isRetryArmed() const { return retryTimer.isActive(); }
 

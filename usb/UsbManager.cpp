@@ -19,14 +19,24 @@ constexpr int rescanIntervalMs = 1000;
 constexpr int readerWaitTimeoutMs = 500;
 // A paused reader looks at its flags this often instead of spinning a core.
 constexpr int pausedPollMs = 1;
+// A device's stream is handed to the GUI thread every 4 ms, a quarter of
+// the live view's 16 ms: the GUI thread wakes 250 times a second instead of
+// 1000, and each shown update is at most 4 ms older than it was.
+constexpr uint64_t deliveryHoldMicros = 4000;
+
+// The batch's clock: monotonic, unlike the reports' wall-clock read times.
+uint64_t monotonicMicros()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
 } // namespace
 
-UsbManager::UsbManager() : QObject(nullptr)
+UsbManager::UsbManager() : QObject(nullptr), batch(deliveryHoldMicros)
 {
     hid_init();
 
-    qRegisterMetaType<QPointer<UsbDevice>>("QPointer<UsbDevice>");
-    qRegisterMetaType<QSharedPointer<ZudUsbReport>>("QSharedPointer<ZudUsbReport>");
     qRegisterMetaType<uint64_t>("uint64_t");
 
     rescanTimer.setTimerType(Qt::CoarseTimer);
@@ -92,6 +102,9 @@ void UsbManager::stop()
         delete readerThread;
         readerThread = nullptr;
     }
+    // What the reader read and did not hand over belongs to devices deleted
+    // below; a delivery already posted finds nothing.
+    batch.clear();
     // The reader has ended: nothing else can reach the registry now. Devices
     // it found lost whose loss is still queued are announced and deleted here
     // (the queued call then finds them gone), the registered ones after. Each
@@ -243,14 +256,23 @@ bool UsbManager::rescan(uint16_t vendorId, const QList<uint16_t> &productIds)
 void UsbManager::readerThreadLoop()
 {
     while (running) {
-        if (paused)
+        if (paused) {
+            if (batch.flush())
+                postDelivery();
             hid_sleep_ms(pausedPollMs);
-        else
+        } else {
             tryReadFromZudDevices();
+        }
     }
     // The reader's last access to this object: stop() acquires it once wait()
     // has returned, before this memory is deleted or reused.
     handOverRelease(this);
+}
+
+void UsbManager::postDelivery()
+{
+    QueuedHandOver::Post post(readerCalls);
+    QMetaObject::invokeMethod(this, "deliverBatch", Qt::QueuedConnection);
 }
 
 void UsbManager::tryReadFromZudDevices()
@@ -263,6 +285,8 @@ void UsbManager::tryReadFromZudDevices()
 
     std::vector<UsbDevice *> lost;
     if (copy.isEmpty()) {
+        if (batch.flush())
+            postDelivery();
         if (readerThread) {
             std::unique_lock<std::mutex> lock(idleMutex);
             idleWake.wait_for(lock, std::chrono::milliseconds(waitTimeoutMs),
@@ -272,13 +296,11 @@ void UsbManager::tryReadFromZudDevices()
         return;
     }
 
-    const auto deliver = [this](UsbDevice *device, const QSharedPointer<ZudUsbReport> &report) {
-        const uint64_t readTime = currentTimeMicros();
-        QueuedHandOver::Post post(readerCalls);
-        QMetaObject::invokeMethod(this, "doDeviceRead", Qt::QueuedConnection,
-                                  Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)),
-                                  Q_ARG(QSharedPointer<ZudUsbReport>, report),
-                                  Q_ARG(uint64_t, readTime));
+    ZudUsbReport report;
+    const auto deliver = [this, &report](UsbDevice *device) {
+        if (batch.addReport(device, report.data, currentTimeMicros(),
+                            device->isStreamReport(report.data), monotonicMicros()))
+            postDelivery();
     };
 
     if (readerThread) {
@@ -295,25 +317,30 @@ void UsbManager::tryReadFromZudDevices()
             waitSet.push_back(handle);
             waitDevices.push_back(device);
         }
-        const int ready = hid_wait_any(waitSet.data(), int(waitSet.size()), waitTimeoutMs);
+        // Held reports are handed over in time even when no other comes.
+        const int untilDue = batch.millisUntilDue(monotonicMicros());
+        const int timeoutMs = untilDue >= 0 && untilDue < waitTimeoutMs ? untilDue : waitTimeoutMs;
+        const int ready = hid_wait_any(waitSet.data(), int(waitSet.size()), timeoutMs);
         if (ready >= 0 && size_t(ready) < waitDevices.size()) {
             UsbDevice *device = waitDevices[size_t(ready)];
-            QSharedPointer<ZudUsbReport> report(new ZudUsbReport{});
-            const int got = hid_read_finish(device->getHidDevice(), report->data, zudUsbReportSize);
+            const int got = hid_read_finish(device->getHidDevice(), report.data, zudUsbReportSize);
             if (got == -1)
                 lost.push_back(device);
             else if (got == zudUsbReportSize)
-                deliver(device, report);
+                deliver(device);
         }
+        if (batch.due(monotonicMicros()))
+            postDelivery();
     } else {
         for (UsbDevice *device : copy) {
-            QSharedPointer<ZudUsbReport> report(new ZudUsbReport{});
-            const int got = device->read(report->data);
+            const int got = device->read(report.data);
             if (got == -1)
                 lost.push_back(device);
             else if (got == zudUsbReportSize)
-                deliver(device, report);
+                deliver(device);
         }
+        if (batch.flush())
+            postDelivery();
     }
 
     for (UsbDevice *device : lost) {
@@ -322,9 +349,8 @@ void UsbManager::tryReadFromZudDevices()
             devices.remove(device->getId());
             departing.append(device);
         }
-        QueuedHandOver::Post post(readerCalls);
-        QMetaObject::invokeMethod(this, "doDeviceDisconnected", Qt::QueuedConnection,
-                                  Q_ARG(QPointer<UsbDevice>, QPointer<UsbDevice>(device)));
+        if (batch.addLoss(device))
+            postDelivery();
     }
 }
 
@@ -335,11 +361,42 @@ bool UsbManager::event(QEvent *event)
     return QObject::event(event);
 }
 
-void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
+void UsbManager::deliverBatch()
 {
-    if (!device)
-        return;
-    UsbDevice *gone = device.data();
+    // Each delivery takes the batch once and hands its entries over in the
+    // order read. A delivery reached from a receiver's event loop (which
+    // receivers must not run) first finishes the entries of the one under
+    // way, then takes its own, as separate queued events would be handled:
+    // newer reports never pass older ones, and a loss is still handled
+    // inside that loop.
+    const QPointer<UsbManager> self(this);
+    bool taken = false;
+    for (;;) {
+        if (nextDelivered >= delivering.size()) {
+            if (taken)
+                return;
+            delivering.clear();
+            nextDelivered = 0;
+            batch.takeAll(delivering);
+            taken = true;
+            if (delivering.empty())
+                return;
+        }
+        // A copy: a delivery inside the handler replaces the entries.
+        const ReportBatch::Entry entry = delivering[nextDelivered++];
+        if (!entry.device)
+            continue; // deleted meanwhile (stop() released it)
+        if (entry.lost)
+            handleLoss(entry.device.data());
+        else
+            entry.device->handleReport(entry.report.data, entry.readTimeMicros);
+        if (!self)
+            return; // a receiver deleted the manager
+    }
+}
+
+void UsbManager::handleLoss(UsbDevice *gone)
+{
     {
         RegistryReadHold lock(&devicesLock);
         if (!departing.contains(gone))
@@ -355,11 +412,4 @@ void UsbManager::doDeviceDisconnected(QPointer<UsbDevice> device)
             return;
     }
     delete gone;
-}
-
-void UsbManager::doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
-                              uint64_t readTimeMicros)
-{
-    if (device)
-        device->handleReport(report->data, readTimeMicros);
 }

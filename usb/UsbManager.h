@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usb/DevicePermissions.h"
+#include "usb/ReportBatch.h"
 #include "usb/ThreadHandOver.h"
 #include "usb/UsbDevice.h"
 #include "usb/ZudUsbReport.h"
@@ -16,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 class UsbManagerReaderThread;
 
@@ -32,8 +34,9 @@ constexpr uint16_t bootloaderAlt = 0xA110;
 // Finds the supported devices, keeps the open ones in a registry keyed by
 // their interface path, and owns the reader thread that reads them all.
 // Everything here runs on the GUI thread (the manager's own thread), its
-// signals included, except readerThreadLoop and tryReadFromZudDevices, which
-// the reader thread runs; what crosses between the two is noted below.
+// signals included, except readerThreadLoop, tryReadFromZudDevices and
+// postDelivery, which the reader thread runs; what crosses between the two
+// is noted below.
 //
 // A device object is deleted only here, on the GUI thread, right after
 // onDeviceDisconnected has been emitted for it. Receivers of the manager's
@@ -69,16 +72,16 @@ private slots:
     // the tests call it directly).
     bool doRescanForZudDevices(uint16_t vendorId, uint16_t productId);
     // Reader thread: one wait for any registered device and the collection
-    // of the read that is ready; reports and losses are queued to the GUI
-    // thread. Without a reader thread (start() not called) the tests call it
-    // directly on the GUI thread, where it reads each device once.
+    // of the read that is ready; reports and losses go to the GUI thread
+    // through the batch. Without a reader thread (start() not called) the
+    // tests call it directly on the GUI thread, where it reads each device
+    // once and posts the delivery of what it read.
     void tryReadFromZudDevices();
     // Reader thread: UsbManagerReaderThread::run, until stop().
     void readerThreadLoop();
-    // GUI thread, queued by the reader: a device's loss and one report.
-    void doDeviceDisconnected(QPointer<UsbDevice> device);
-    void doDeviceRead(QPointer<UsbDevice> device, QSharedPointer<ZudUsbReport> report,
-                      uint64_t readTimeMicros);
+    // GUI thread, posted by the reader: the batch's reports and losses, in
+    // the order they were read.
+    void deliverBatch();
 
 protected:
     // GUI thread: every queued call of the reader arrives here first.
@@ -99,6 +102,10 @@ private:
     // GUI thread, from rescan: whether id is registered or its loss is still
     // queued; devicesLock held.
     bool isKnown(const QString &id) const;
+    // GUI thread, from deliverBatch: a device's loss.
+    void handleLoss(UsbDevice *gone);
+    // Reader thread: queues one deliverBatch.
+    void postDelivery();
 
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
@@ -119,6 +126,12 @@ private:
     bool idleWakeRequested = false;
     // GUI thread (rescan, stop); the reader waits on idleWake.
     void wakeIdleReader();
-    // The reader's queued calls to this object (reports read, devices lost).
+    // The reader's queued calls to this object (deliveries of the batch).
     QueuedHandOver readerCalls;
+    // Reports read and devices lost, on their way to the GUI thread.
+    ReportBatch batch;
+    // GUI thread: the entries deliverBatch last took (kept for their
+    // capacity), and the next one to hand over.
+    std::vector<ReportBatch::Entry> delivering;
+    size_t nextDelivered = 0;
 };
