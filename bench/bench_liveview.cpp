@@ -9,10 +9,12 @@
 //
 //     make bench     (or build/bench/bench_liveview [seconds [scope seconds]])
 //     BENCH_ONLY=rim or BENCH_ONLY=scope runs one phase (for a profiler)
+#include "app/LiveViewMath.h"
 #include "app/ScopePage.h"
 #include "app/ZUD_wheel_tool.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "simulator/WheelBaseEmulator.h"
+#include "usb/UsbClock.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -140,8 +142,18 @@ int main(int argc, char **argv)
         }
     });
 
-    uint64_t delivered = 0;
-    QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate, [&] { ++delivered; });
+    // Every update handed to the window, and the ones its 16 ms throttle
+    // shows (the same rule, applied right after the window's).
+    uint64_t delivered = 0, shown = 0;
+    uint32_t lastShown = currentTimeMillis();
+    QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate, [&] {
+        ++delivered;
+        const uint32_t now = currentTimeMillis();
+        if (wheelUpdateDue(now, lastShown)) {
+            lastShown = now;
+            ++shown;
+        }
+    });
 
     // Runs the event loop for the given time and returns the GUI thread's
     // CPU seconds and the wall seconds.
@@ -157,6 +169,7 @@ int main(int argc, char **argv)
     // Phase 1: the streaming wheel followed by the window.
     measure(0.5); // let the stream settle
     uint64_t deliveredBefore = delivered;
+    const uint64_t shownBefore = shown;
     uint64_t streamedBefore = emulator->device()->streamedReports();
     application.reset();
     const auto [cpuSeconds, wallSeconds] =
@@ -164,6 +177,7 @@ int main(int argc, char **argv)
     const std::string rimShares = application.shares(cpuSeconds, wallSeconds);
     const uint64_t streamed = emulator->device()->streamedReports() - streamedBefore;
     const uint64_t handled = delivered - deliveredBefore;
+    const uint64_t shownUpdates = shown - shownBefore;
 
     // Phase 1a: the Scope page shown, a kind 2 stream, for the recorder's
     // whole minute. Losses: reports streamed that the recorder did not get,
@@ -250,6 +264,8 @@ int main(int argc, char **argv)
     std::printf("  reports streamed      %llu (%.0f/s), handled by the GUI thread %llu (%.0f/s)\n",
                 (unsigned long long)streamed, double(streamed) / wallSeconds,
                 (unsigned long long)handled, double(handled) / wallSeconds);
+    std::printf("  updates shown         %llu (%.1f/s; at most one per 16 ms)\n",
+                (unsigned long long)shownUpdates, double(shownUpdates) / wallSeconds);
     std::printf("  GUI thread busy       %.3f s CPU = %.1f %% of one core (goal <= 5 %%)\n",
                 cpuSeconds, 100.0 * cpuSeconds / wallSeconds);
     std::printf("    of which delivery   %.1f %% of one core (same stream, nothing selected)\n",
