@@ -125,6 +125,16 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     plot_->plotLayout()->setRowStretchFactor(0, 0.001);
     layout->addWidget(plot_, 1);
 
+    // A frame moves the time axis and the curves only. They are drawn, with
+    // the grid and the axes, on a layer of their own, so that most frames
+    // redraw that layer alone; the legend and the plot's layout change with
+    // the channels shown and the axes' scale, and are drawn then. The grids
+    // go below the curves (added after them), the axes above. With "main"
+    // at the bottom the other layers share one buffer, so that the picture
+    // is still put together from two.
+    curvesLayer_ = plot_->layer(QStringLiteral("main"));
+    for (QCPAxis *axis : {plot_->xAxis, plot_->yAxis, plot_->xAxis2, plot_->yAxis2})
+        axis->grid()->setLayer(curvesLayer_);
     auto *toggles = new QGridLayout;
     toggleGrid_ = toggles;
     for (int c = 0; c < telemetryChannelCount; ++c) {
@@ -160,6 +170,12 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
         toggles->addWidget(toggle, c / togglesPerRow, c % togglesPerRow);
     }
     layout->addLayout(toggles);
+    for (QCPAxis *axis : {plot_->xAxis, plot_->yAxis, plot_->xAxis2, plot_->yAxis2})
+        axis->setLayer(curvesLayer_);
+    curvesLayer_->setMode(QCPLayer::lmBuffered);
+    plot_->moveLayer(curvesLayer_, plot_->layer(QStringLiteral("background")),
+                     QCustomPlot::limBelow);
+    plot_->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
 
     auto *test = new QHBoxLayout;
     testForce_ = new QSpinBox(this);
@@ -291,6 +307,7 @@ void ScopePage::showKind(int kind)
 
 void ScopePage::clearChannel(int channel)
 {
+    layoutDue_ = true; // shown, hidden or started again: the legend may change
     traces_[channel].clear();
     graphs_[channel]->data()->clear();
     handedOver_[channel] = -std::numeric_limits<double>::infinity();
@@ -365,7 +382,9 @@ void ScopePage::draw(double latest)
             syncGraph(int(channel), from, latest);
     plot_->xAxis->setRange(from, latest);
 
+    bool relayout = layoutDue_;
     if (frames_ % framesPerRescale == 0) {
+        relayout = true;
         plot_->yAxis->rescale(true);
         plot_->yAxis2->rescale(true);
         // Torque keeps its full scale in view, so that clipping shows.
@@ -377,7 +396,14 @@ void ScopePage::draw(double latest)
             axis->setRange(r.lower - margin, r.upper + margin);
         }
     }
-    plot_->replot(QCustomPlot::rpQueuedRefresh);
+    if (relayout) {
+        layoutDue_ = false;
+        plot_->replot(QCustomPlot::rpQueuedRefresh);
+    } else {
+        // The ticks for the new time range, then the curves' layer alone.
+        plot_->axisRect()->update(QCPLayoutElement::upPreparation);
+        curvesLayer_->replot();
+    }
     ++frames_;
 
     if (!clippingClock_.isValid() || clippingClock_.elapsed() >= clippingUpdateMs) {

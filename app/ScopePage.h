@@ -16,6 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QCPGraph;
+class QCPLayer;
 class QCustomPlot;
 class QLabel;
 class QPushButton;
@@ -103,4 +104,8 @@ private:
     // Recorder reports at the last frame; fewer means it started over.
     uint64_t seenReports_ = 0;
     quint64 frames_ = 0;
+    // The layer of the curves, the grid and the axes; whether the next frame
+    // lays the plot out and draws it whole.
+    QCPLayer *curvesLayer_ = nullptr;
+    bool layoutDue_ = true;
 };
