@@ -284,9 +284,9 @@ void UsbManager::tryReadFromZudDevices()
     }
 
     std::vector<UsbDevice *> lost;
+    // Nothing is held here: a device leaves the registry only by a loss,
+    // which posts what is held, or by stop(), which drops it.
     if (copy.isEmpty()) {
-        if (batch.flush())
-            postDelivery();
         if (readerThread) {
             std::unique_lock<std::mutex> lock(idleMutex);
             idleWake.wait_for(lock, std::chrono::milliseconds(waitTimeoutMs),
@@ -297,7 +297,9 @@ void UsbManager::tryReadFromZudDevices()
     }
 
     ZudUsbReport report;
-    const auto deliver = [this, &report](UsbDevice *device) {
+    bool added = false;
+    const auto deliver = [this, &report, &added](UsbDevice *device) {
+        added = true;
         if (batch.addReport(device, report.data, currentTimeMicros(),
                             device->isStreamReport(report.data), monotonicMicros()))
             postDelivery();
@@ -329,7 +331,8 @@ void UsbManager::tryReadFromZudDevices()
             else if (got == zudUsbReportSize)
                 deliver(device);
         }
-        if (batch.due(monotonicMicros()))
+        // A report added has been weighed against the hold already.
+        if (!added && batch.due(monotonicMicros()))
             postDelivery();
     } else {
         for (UsbDevice *device : copy) {
