@@ -113,7 +113,10 @@ void UsbDeviceZudBootloader::exitBootloader()
 
 void UsbDeviceZudBootloader::resetToFactoryDefaults()
 {
-    write(ZudBootloaderReports::resetToFactoryDefaults().data, false);
+    takeTurn(ResetTurn, [this] {
+        write(ZudBootloaderReports::resetToFactoryDefaults().data, false);
+        endTurn(ResetTurn);
+    });
 }
 
 void UsbDeviceZudBootloader::loadSettings()
@@ -137,25 +140,41 @@ QString UsbDeviceZudBootloader::imageSizeProblem(qint64 size)
 
 void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
 {
+    const qint64 size = newFirmwareBytes.size();
+    takeTurn(
+        FirmwareTurn, [this, newFirmwareBytes] { startUpdate(newFirmwareBytes); },
+        [this, size](const QString &message) { refuseUpdate(size, message); });
+}
+
+// A refusal is announced after the start, so that whoever shows the
+// progress also shows the failure.
+void UsbDeviceZudBootloader::refuseUpdate(qint64 size, const QString &message)
+{
+    // Each emit below but the last may end this object's life (UsbDevice.h).
+    const QPointer<UsbDeviceZudBootloader> alive(this);
+    const int chunks = int((size + chunkSize - 1) / chunkSize);
+    updateRunning = false;
+    firmwareBytes.clear();
+    emit onFirmwareUpdateStarted(chunks);
+    if (!alive)
+        return;
+    emit onFirmwareUpdateProgress(0, chunks);
+    if (!alive)
+        return;
+    failUpdate(message);
+}
+
+void UsbDeviceZudBootloader::startUpdate(QByteArray newFirmwareBytes)
+{
     // Each emit below but the last may end this object's life (UsbDevice.h).
     const QPointer<UsbDeviceZudBootloader> alive(this);
     updateRunning = false;
-    const qint64 size = newFirmwareBytes.size();
-    const int chunks = int((size + chunkSize - 1) / chunkSize);
 
     // The chunk fields are signed 16-bit: a larger image cannot be numbered.
-    // It is refused before anything is sent, after the start has been
-    // announced so that whoever shows the progress also shows the failure.
-    const QString sizeProblem = imageSizeProblem(size);
+    // It is refused before anything is sent.
+    const QString sizeProblem = imageSizeProblem(newFirmwareBytes.size());
     if (!sizeProblem.isEmpty()) {
-        firmwareBytes.clear();
-        emit onFirmwareUpdateStarted(chunks);
-        if (!alive)
-            return;
-        emit onFirmwareUpdateProgress(0, chunks);
-        if (!alive)
-            return;
-        failUpdate(sizeProblem);
+        refuseUpdate(newFirmwareBytes.size(), sizeProblem);
         return;
     }
 
@@ -174,6 +193,7 @@ void UsbDeviceZudBootloader::updateFirmware(QByteArray newFirmwareBytes)
 
     if (n == 0) {
         write(ZudBootloaderReports::firmwareEnd(0).data, false);
+        endTurn(FirmwareTurn);
         emit onUpdateCompleted(this);
         return;
     }
@@ -204,6 +224,7 @@ void UsbDeviceZudBootloader::sendChunk(int index)
         updateRunning = false;
         retryTimer.stop();
         write(ZudBootloaderReports::firmwareEnd(n).data, false);
+        endTurn(FirmwareTurn);
         emit onUpdateCompleted(this);
         return;
     }
@@ -219,6 +240,7 @@ void UsbDeviceZudBootloader::failUpdate(const QString &message)
     // An answer whose report id is that of a joystick report leaves the
     // retry armed; a failed transfer must not keep re-sending its chunk.
     retryTimer.stop();
+    endTurn(FirmwareTurn);
     emit onUpdateFailed(this, message); // last: it may end this object's life
 }
 

@@ -45,6 +45,7 @@ public:
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
     // A bootloader streams nothing: every report answers a chunk or a command.
     bool isStreamReport(const uint8_t *) const override { return false; }
+    QString kindName() const override { return QStringLiteral("bootloader"); }
 
     // The refusal for an image of `size` bytes that has more chunks than the
     // bootloader can number, or an empty string when the size is accepted.
@@ -69,6 +70,10 @@ public slots:
 
 private:
     int chunkCount() const { return firmwareBytes.size() / chunkSize; }
+    // The transfer, once this program has the device to itself.
+    void startUpdate(QByteArray newFirmwareBytes);
+    // Announces a transfer of `size` bytes that ends before its first chunk.
+    void refuseUpdate(qint64 size, const QString &message);
     // Ends the running transfer with onUpdateFailed; nothing more is sent.
     void failUpdate(const QString &message);
 

@@ -19,7 +19,10 @@ void UsbDeviceZudPedals::handleReport(const uint8_t *report, uint64_t readTimeMi
 
 void UsbDeviceZudPedals::enterBootloader()
 {
-    // Sent until the pedals answer or leave the bus for their bootloader.
-    const ZudUsbReport report = ZudUsbCommands::enterBootloader();
-    write(report.data, true);
+    takeTurn(BootloaderTurn, [this] {
+        // Sent until the pedals answer or leave the bus for their bootloader.
+        const ZudUsbReport report = ZudUsbCommands::enterBootloader();
+        write(report.data, true);
+        endTurn(BootloaderTurn);
+    });
 }

@@ -12,6 +12,7 @@ public:
     UsbDeviceZudPedals(QString id, hid_device *hidDevice);
 
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
+    QString kindName() const override { return QStringLiteral("pedals"); }
 
 signals:
     void onJoystickUpdate(UsbDevice *device, ZudUsbPedalsJoystickUpdate *update,

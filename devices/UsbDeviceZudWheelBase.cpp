@@ -14,6 +14,7 @@ constexpr int8_t replySaveSettings = 4;
 constexpr int8_t replyReadProfile = 5;
 constexpr int8_t replyWriteProfile = 6;
 constexpr int8_t replyCenterRim = 7;
+constexpr int8_t replyReset = 8;
 constexpr int8_t replyTest = 9;
 
 // Reply byte offsets.
@@ -96,26 +97,34 @@ void UsbDeviceZudWheelBase::handleReport(const uint8_t *report, uint64_t readTim
         break;
     }
     case replySettings:
-        handleSettingsHeader(report);
+        // Another program's load changes nothing on the device.
+        if (awaited == Awaited::SettingsHeader)
+            handleSettingsHeader(report);
         break;
     case replySaveSettings:
-        if (report[replyCountOffset] == ZudUsbCommands::endOfExchange)
-            emit onSettingsSaved(this);
-        else if (profileCount == 0 || profileCount > maxProfiles)
-            // Nothing loaded: writing slot 0 would send an empty profile.
-            emit onSettingsLoadFailed(
-                this, QStringLiteral("No profiles are loaded, so there is nothing to save."));
-        else
-            writeProfile(0);
+        handleSaveReply(report);
         break;
     case replyReadProfile:
-        handleProfileRead(report);
+        if (awaited == Awaited::ProfileRead)
+            handleProfileRead(report);
         break;
     case replyWriteProfile:
-        handleProfileWritten(report);
+        if (awaited == Awaited::ProfileWritten)
+            handleProfileWritten(report);
+        else if (awaited != Awaited::SaveAccepted && awaited != Awaited::SaveEnded)
+            emit onSettingsChangedElsewhere(this);
         break;
     case replyCenterRim:
-        handleCenterReply(report);
+        if (awaited == Awaited::CenterReply)
+            handleCenterReply(report);
+        else
+            emit onSettingsChangedElsewhere(this);
+        break;
+    case replyReset:
+        if (resetReplyAwaited)
+            resetReplyAwaited = false;
+        else
+            emit onSettingsChangedElsewhere(this);
         break;
     case replyTest: {
         auto *test = reinterpret_cast<ZudUsbWheelBaseTestCommand *>(
@@ -124,8 +133,48 @@ void UsbDeviceZudWheelBase::handleReport(const uint8_t *report, uint64_t readTim
         break;
     }
     default:
-        break; // type 8 (reset) and unknown types carry nothing for the tool
+        break; // unknown types carry nothing for the tool
     }
+}
+
+void UsbDeviceZudWheelBase::await(Awaited what, int index)
+{
+    awaited = what;
+    awaitedIndex = index;
+}
+
+void UsbDeviceZudWheelBase::endExchange(Turn turn)
+{
+    awaited = Awaited::Nothing;
+    endTurn(turn);
+}
+
+void UsbDeviceZudWheelBase::handleSaveReply(const uint8_t *report)
+{
+    const bool end = report[replyCountOffset] == ZudUsbCommands::endOfExchange;
+    if (end && awaited == Awaited::SaveEnded) {
+        emit onSettingsSaved(this); // the device confirms the end of the save
+        return;
+    }
+    if (!end && awaited == Awaited::SaveAccepted) {
+        if (profileCount == 0 || profileCount > maxProfiles) {
+            // Nothing loaded: writing slot 0 would send an empty profile.
+            endExchange(SaveTurn);
+            emit onSettingsLoadFailed(
+                this, QStringLiteral("No profiles are loaded, so there is nothing to save."));
+            return;
+        }
+        await(Awaited::ProfileWritten, 0);
+        writeProfile(0);
+        return;
+    }
+    // A repeated acceptance while this object's own save runs is no news;
+    // anything else is another program's save.
+    if (awaited == Awaited::ProfileWritten || (end && awaited == Awaited::SaveAccepted))
+        return;
+    if (awaited == Awaited::SaveEnded)
+        awaited = Awaited::Nothing;
+    emit onSettingsChangedElsewhere(this);
 }
 
 void UsbDeviceZudWheelBase::handleSettingsHeader(const uint8_t *report)
@@ -140,6 +189,7 @@ void UsbDeviceZudWheelBase::handleSettingsHeader(const uint8_t *report)
         const QString problem = countProblem(header->profileCount, header->currentProfile,
                                              QStringLiteral("The settings were not loaded."));
         if (!problem.isEmpty()) {
+            endExchange(LoadTurn);
             emit onSettingsLoadFailed(this, problem);
             return;
         }
@@ -167,9 +217,11 @@ void UsbDeviceZudWheelBase::handleSettingsHeader(const uint8_t *report)
     }
 
     if (version == compatibleSettingsVersion) {
+        await(Awaited::ProfileRead, 0);
         readProfile(0);
         return;
     }
+    endExchange(LoadTurn);
     emit onSettingsLoadFailed(this, QString::fromLatin1(version < compatibleSettingsVersion
                                                             ? olderFirmwareMessage
                                                             : newerFirmwareMessage));
@@ -179,6 +231,7 @@ void UsbDeviceZudWheelBase::handleProfileRead(const uint8_t *report)
 {
     const int index = int8_t(report[replyIndexOffset]);
     if (!isLoadedSlot(index)) {
+        endExchange(LoadTurn);
         emit onSettingsLoadFailed(this, QStringLiteral("Device sent profile %1 while %2 profiles "
                                                        "were being loaded. The settings were not "
                                                        "loaded completely.")
@@ -186,11 +239,17 @@ void UsbDeviceZudWheelBase::handleProfileRead(const uint8_t *report)
                                             .arg(profileCount));
         return;
     }
+    // A slot of the table, but not the one asked for: a repeated answer to
+    // an earlier request, which changes nothing.
+    if (index != awaitedIndex)
+        return;
     std::memcpy(&profiles[index], report + replyRecordOffset, sizeof(ZudUsbWheelBaseProfile));
     if (index + 1 == profileCount) {
         finishLoadSettings();
+        endExchange(LoadTurn);
         emit onSettingsLoaded(this);
     } else {
+        await(Awaited::ProfileRead, index + 1);
         readProfile(uint8_t(index + 1));
     }
 }
@@ -199,6 +258,7 @@ void UsbDeviceZudWheelBase::handleProfileWritten(const uint8_t *report)
 {
     const int index = int8_t(report[replyIndexOffset]);
     if (!isLoadedSlot(index)) {
+        endExchange(SaveTurn);
         emit onSettingsLoadFailed(this, QStringLiteral("Device confirmed profile %1 while %2 "
                                                        "profiles were being saved. The settings "
                                                        "were not saved completely.")
@@ -206,10 +266,16 @@ void UsbDeviceZudWheelBase::handleProfileWritten(const uint8_t *report)
                                             .arg(profileCount));
         return;
     }
+    if (index != awaitedIndex)
+        return; // a repeated confirmation of a profile already written
     if (index + 1 == profileCount) {
         finishSaveSettings();
+        endExchange(SaveTurn);
+        // The device may confirm the end of the save once more.
+        await(Awaited::SaveEnded);
         emit onSettingsSaved(this);
     } else {
+        await(Awaited::ProfileWritten, index + 1);
         writeProfile(index + 1);
     }
 }
@@ -220,6 +286,7 @@ void UsbDeviceZudWheelBase::handleCenterReply(const uint8_t *report)
         const QString problem = countProblem(report[replyCountOffset], report[replyCurrentOffset],
                                              QStringLiteral("The centre was not taken over."));
         if (!problem.isEmpty()) {
+            endExchange(CenterTurn);
             emit onSettingsLoadFailed(this, problem);
             return;
         }
@@ -228,6 +295,7 @@ void UsbDeviceZudWheelBase::handleCenterReply(const uint8_t *report)
     } else {
         const int index = int8_t(report[replyIndexOffset]);
         if (!isLoadedSlot(index)) {
+            endExchange(CenterTurn);
             emit onSettingsLoadFailed(this, QStringLiteral("Device sent profile %1 with the new "
                                                            "centre, but %2 profiles are loaded. "
                                                            "The centre was not taken over.")
@@ -237,6 +305,7 @@ void UsbDeviceZudWheelBase::handleCenterReply(const uint8_t *report)
         }
         std::memcpy(&profiles[index], report + replyRecordOffset, sizeof(ZudUsbWheelBaseProfile));
     }
+    endExchange(CenterTurn);
     emit onSettingsLoaded(this);
 }
 
@@ -305,41 +374,78 @@ void UsbDeviceZudWheelBase::finishSaveSettings()
 
 void UsbDeviceZudWheelBase::enterBootloader()
 {
-    send(ZudUsbCommands::enterBootloader(), false);
+    takeTurn(BootloaderTurn, [this] {
+        send(ZudUsbCommands::enterBootloader(), false);
+        endTurn(BootloaderTurn);
+    });
 }
 
 void UsbDeviceZudWheelBase::loadSettings()
 {
-    send(ZudUsbCommands::loadSettings(), true);
+    takeTurn(LoadTurn, [this] {
+        await(Awaited::SettingsHeader);
+        send(ZudUsbCommands::loadSettings(), true);
+    });
 }
 
 void UsbDeviceZudWheelBase::saveSettings()
 {
     // Telling the device it has no profiles would wipe its table and start
     // an exchange that cannot end.
-    if (profileCount == 0 || profileCount > maxProfiles) {
+    const auto nothingToSave = [this] {
+        if (profileCount != 0 && profileCount <= maxProfiles)
+            return false;
         emit onSettingsLoadFailed(
             this, QStringLiteral("No profiles are loaded, so there is nothing to save."));
+        return true;
+    };
+    if (nothingToSave())
         return;
-    }
-    send(ZudUsbCommands::saveSettings(profileCount, currentProfile), true);
+    takeTurn(SaveTurn, [this, nothingToSave] {
+        // The table may have changed while another program had the device.
+        if (profileCount == 0 || profileCount > maxProfiles) {
+            endTurn(SaveTurn);
+            nothingToSave();
+            return;
+        }
+        await(Awaited::SaveAccepted);
+        send(ZudUsbCommands::saveSettings(profileCount, currentProfile), true);
+    });
 }
 
 void UsbDeviceZudWheelBase::resetToFactoryDefaults()
 {
-    send(ZudUsbCommands::resetToFactoryDefaults(), false);
+    takeTurn(ResetTurn, [this] {
+        resetReplyAwaited = true;
+        send(ZudUsbCommands::resetToFactoryDefaults(), false);
+        endTurn(ResetTurn);
+    });
 }
 
 void UsbDeviceZudWheelBase::centerRim()
 {
     if (currentProfile >= maxProfiles)
         return; // the editor never selects beyond the table
-    send(ZudUsbCommands::centerRim(profiles[currentProfile]), true);
+    takeTurn(CenterTurn, [this] {
+        if (currentProfile >= maxProfiles) {
+            endTurn(CenterTurn);
+            return;
+        }
+        await(Awaited::CenterReply);
+        send(ZudUsbCommands::centerRim(profiles[currentProfile]), true);
+    });
 }
 
 void UsbDeviceZudWheelBase::sendTestForceCommand(float constantForce)
 {
-    send(ZudUsbCommands::testForce(constantForce), false);
+    // Releasing the force never waits for anybody.
+    if (constantForce == 0.0f) {
+        send(ZudUsbCommands::testForce(constantForce), false);
+        endTurn(TestForceTurn);
+        return;
+    }
+    takeTurn(TestForceTurn,
+             [this, constantForce] { send(ZudUsbCommands::testForce(constantForce), false); });
 }
 
 void UsbDeviceZudWheelBase::sendTestBrakeResistorCommand(bool enabled)

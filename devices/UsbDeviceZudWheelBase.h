@@ -8,6 +8,13 @@
 // The force-feedback wheel base in application mode: its profile table, the
 // reply-driven load and save, the one-shot commands, and the decoding of its
 // input reports into signals.
+//
+// Other programs may have the same wheel base open and read every reply it
+// sends, their own included. The object acts only on the replies to an
+// exchange it started itself, at the step it waits for; any other settings,
+// profile, save, centre or reset reply changes nothing and sends nothing.
+// Those that show another program changing the table (a save, a centre, a
+// factory reset) are announced with onSettingsChangedElsewhere.
 class UsbDeviceZudWheelBase : public UsbDevice {
     Q_OBJECT
 
@@ -21,6 +28,7 @@ public:
     void finishLoadSettings();
     void finishSaveSettings();
     void handleReport(const uint8_t *report, uint64_t readTimeMicros) override;
+    QString kindName() const override { return QStringLiteral("wheel base"); }
 
     // The settings as last loaded, edited in place by the settings editor.
     uint32_t settingsVersion = 0;
@@ -41,6 +49,10 @@ signals:
     void onDebugOutput(UsbDevice *device, ZudUsbWheelBaseDebugOutput *output,
                        uint64_t readTimeMicros);
     void onTestCommand(UsbDevice *device, ZudUsbWheelBaseTestCommand *testCommand);
+    // A reply to another program's save, centre or factory reset: the
+    // device's table is no longer the one this object loaded. Emitted for
+    // each such reply; nothing in this object has changed.
+    void onSettingsChangedElsewhere(UsbDevice *device);
 
 public slots:
     void enterBootloader();
@@ -52,6 +64,20 @@ public slots:
     void sendTestBrakeResistorCommand(bool enabled);
 
 private:
+    // The reply this object's own exchange waits for.
+    enum class Awaited {
+        Nothing,
+        SettingsHeader,
+        ProfileRead,    // type 5 for awaitedIndex
+        SaveAccepted,   // type 4, byte 42 not 255
+        ProfileWritten, // type 6 for awaitedIndex
+        SaveEnded,      // the save is over; the device may still confirm it
+        CenterReply,
+    };
+    void await(Awaited what, int index = 0);
+    // Ends the running exchange of `turn` without a result.
+    void endExchange(Turn turn);
+    void handleSaveReply(const uint8_t *report);
     void handleSettingsHeader(const uint8_t *report);
     void handleProfileRead(const uint8_t *report);
     void handleProfileWritten(const uint8_t *report);
@@ -64,4 +90,9 @@ private:
     // they can.
     static QString countProblem(uint8_t count, uint8_t current, const QString &outcome);
     void send(const ZudUsbReport &report, bool expectReply);
+
+    Awaited awaited = Awaited::Nothing;
+    int awaitedIndex = 0;
+    // The device answers a factory reset with a reply of its own.
+    bool resetReplyAwaited = false;
 };

@@ -7,6 +7,7 @@
 #include "devices/ZudUsbCommands.h"
 #include "simulator/WheelBaseEmulator.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <cstring>
@@ -220,6 +221,10 @@ private slots:
     void centreReplyWithBadIndexChangesNothing();
     void strayRepliesWithoutLoadedSettings();
     void garbageRepliesStayInsideTheTable();
+
+    void anotherProgramsExchangeChangesNothing_data();
+    void anotherProgramsExchangeChangesNothing();
+    void exchangesTakeTurnsBetweenPrograms();
 };
 
 void TestWheelBase::slotsSendTheirReportsAndArmTheRetryOnlyWhenAwaitingReply_data()
@@ -702,16 +707,20 @@ void TestWheelBase::centerRimShortReplyTakesCountAndCurrent()
     QCOMPARE(int(wheel.currentProfile), 3);
     QVERIFY(sameProfile(wheel.profiles[0], makeProfile(50))); // nothing else read
 
-    // A short reply with a count outside the table is not taken over.
+    // A short reply with a count outside the table is not taken over (the
+    // device's own answer to the centre is lost, the bad one answers it).
     QSignalSpy failed(&wheel, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
     for (uint8_t count : {0, 101}) {
+        rig.emulator->dropReplies(1);
+        wheel.centerRim();
+        rig.settle();
         vhid::Report reply(64, 0);
         reply[0] = 101;
         reply[1] = 7;
         reply[42] = count;
         rig.emulator->injectRaw(reply.data(), reply.size());
+        QVERIFY(rig.runUntil([&] { return failed.count() == (count == 0 ? 1 : 2); }));
     }
-    QVERIFY(rig.runUntil([&] { return failed.count() == 2; }));
     QCOMPARE(failed.first().at(1).toString(),
              QString("Device reported 0 profiles; a wheel base holds 1 to 100 profiles. "
                      "The centre was not taken over."));
@@ -1054,8 +1063,9 @@ void TestWheelBase::strayRepliesWithoutLoadedSettings()
     QVERIFY(rig.emulator->commands().empty());
     QVERIFY(!wheel.isRetryArmed());
 
-    // Replies that belong to no exchange: a profile (type 5), a written
-    // profile (6), a save acceptance (4). None may address the empty table.
+    // Replies that belong to no exchange of this object (another program's):
+    // a profile (type 5), a written profile (6), a save acceptance (4). None
+    // may address the table, send anything or report a failure.
     vhid::Report reply(64, 0);
     reply[0] = 101;
     reply[1] = 5;
@@ -1073,9 +1083,7 @@ void TestWheelBase::strayRepliesWithoutLoadedSettings()
     rig.emulator->injectRaw(reply.data(), reply.size());
     rig.settle();
 
-    QCOMPARE(failed.count(), 4);
-    QCOMPARE(failed.last().at(1).toString(),
-             QString("No profiles are loaded, so there is nothing to save."));
+    QCOMPARE(failed.count(), 1);
     QCOMPARE(loaded.count(), 0);
     QCOMPARE(saved.count(), 0);
     QVERIFY(rig.emulator->commands().empty());
@@ -1109,6 +1117,151 @@ void TestWheelBase::garbageRepliesStayInsideTheTable()
     rig.emulator->injectRaw(shortReply, sizeof shortReply);
     rig.settle();
     QCOMPARE(loaded.count(), before);
+}
+
+// A second program's object for the rig's wheel base: a manager of its own
+// opens the same virtual device, whose every reply reaches both handles.
+struct SecondProgram {
+    explicit SecondProgram(uint16_t productId = ZudUsbIds::wheelBaseOrBootloader)
+    {
+        manager.start();
+        QMetaObject::invokeMethod(&manager, "doRescanForZudDevices", Qt::DirectConnection,
+                                  Q_ARG(uint16_t, ZudUsbIds::vendorId), Q_ARG(uint16_t, productId));
+        for (UsbDevice *d : manager.getDevices())
+            device = qobject_cast<UsbDeviceZudWheelBase *>(d);
+    }
+    ~SecondProgram() { manager.stop(); }
+    UsbManager manager;
+    QPointer<UsbDeviceZudWheelBase> device;
+};
+
+void TestWheelBase::anotherProgramsExchangeChangesNothing_data()
+{
+    QTest::addColumn<QString>("exchange");
+    QTest::addColumn<bool>("changesTheDevice");
+    QTest::newRow("load") << "load" << false;
+    QTest::newRow("save") << "save" << true;
+    QTest::newRow("centre") << "centre" << true;
+    QTest::newRow("factory reset") << "reset" << true;
+}
+
+// The window has its own edited table while zud-wheel runs an exchange on
+// the same wheel base: the window's object must neither take the replies
+// over nor answer them with commands of its own.
+void TestWheelBase::anotherProgramsExchangeChangesNothing()
+{
+    QFETCH(QString, exchange);
+    QFETCH(bool, changesTheDevice);
+    Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
+    rig.emulator->setProfiles(makeProfiles(4), 1);
+    SecondProgram cli;
+    QVERIFY(rig.device && cli.device);
+    UsbDeviceZudWheelBase &window = *rig.device;
+    QSignalSpy windowLoaded(&window, &UsbDeviceZudWheelBase::onSettingsLoaded);
+    window.loadSettings();
+    QVERIFY(rig.runUntil([&] { return windowLoaded.count() == 1; }));
+    window.profiles[1].maxForce = 20; // an unsaved edit
+    const QByteArray edited(reinterpret_cast<const char *>(window.profiles),
+                            sizeof window.profiles);
+
+    UsbDeviceZudWheelBase &other = *cli.device;
+    QSignalSpy otherLoaded(&other, &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy otherSaved(&other, &UsbDeviceZudWheelBase::onSettingsSaved);
+    other.loadSettings();
+    QVERIFY(rig.runUntil([&] { return otherLoaded.count() == 1; }));
+    rig.emulator->clearCommands();
+    QSignalSpy changed(&window, &UsbDeviceZudWheelBase::onSettingsChangedElsewhere);
+    QSignalSpy saved(&window, &UsbDeviceZudWheelBase::onSettingsSaved);
+    QSignalSpy failed(&window, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
+    QStringList expectedCommands;
+    if (exchange == "load") {
+        other.loadSettings();
+        QVERIFY(rig.runUntil([&] { return otherLoaded.count() == 2; }));
+        expectedCommands = loadExchange(4);
+    } else if (exchange == "save") {
+        other.profiles[2].maxForce = 77;
+        other.saveSettings();
+        QVERIFY(rig.runUntil([&] { return otherSaved.count() == 1; }));
+        expectedCommands = saveExchange(4, 1);
+    } else if (exchange == "centre") {
+        other.centerRim();
+        QVERIFY(rig.runUntil([&] { return otherLoaded.count() == 2; }));
+        expectedCommands = QStringList{"cmd 7"};
+    } else {
+        other.resetToFactoryDefaults();
+        QVERIFY(rig.runUntil([&] { return rig.emulator->factoryResets() == 1; }));
+        expectedCommands = QStringList{"cmd 8"};
+    }
+    rig.settle();
+
+    QCOMPARE(describeAll(rig.emulator->commands()), expectedCommands);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(window.profiles), sizeof window.profiles),
+             edited);
+    QCOMPARE(int(window.profileCount), 4);
+    QCOMPARE(int(window.currentProfile), 1);
+    QCOMPARE(windowLoaded.count(), 1);
+    QCOMPARE(saved.count(), 0);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(changed.isEmpty(), !changesTheDevice);
+    QVERIFY(!window.holdsTurn());
+}
+
+void TestWheelBase::exchangesTakeTurnsBetweenPrograms()
+{
+    Rig rig(quiet(), Rig::ReaderThread, ZudUsbIds::wheelBaseOrBootloader);
+    rig.emulator->setProfiles(makeProfiles(3), 0);
+    SecondProgram cli;
+    QVERIFY(rig.device && cli.device);
+    UsbDeviceZudWheelBase &window = *rig.device;
+    UsbDeviceZudWheelBase &other = *cli.device;
+    QSignalSpy otherLoaded(&other, &UsbDeviceZudWheelBase::onSettingsLoaded);
+    QSignalSpy busy(&other, &UsbDevice::onBusy);
+    QSignalSpy windowSaved(&window, &UsbDeviceZudWheelBase::onSettingsSaved);
+    ZudUsbWheelBaseProfile saved = makeProfile(9);
+    saved.index = 0;
+    window.profiles[0] = saved;
+    window.profileCount = 1;
+
+    // The window's save gets no answer for now: it keeps the device, and
+    // the other program's load waits without sending anything.
+    rig.emulator->dropReplies(1000);
+    window.saveSettings();
+    QVERIFY(window.holdsTurn());
+    other.loadSettings();
+    QVERIFY(other.isWaitingForTurn());
+    QTest::qWait(400);
+    QVERIFY(otherLoaded.isEmpty());
+    for (const QString &command : describeAll(rig.emulator->commands()))
+        QCOMPARE(command, QString("save 1/0"));
+
+    // Once the save is over the load runs, and loads the saved table.
+    rig.emulator->dropReplies(0);
+    QVERIFY(rig.runUntil([&] { return otherLoaded.count() == 1; }));
+    QCOMPARE(windowSaved.count(), 1);
+    QCOMPARE(int(other.profileCount), 1);
+    QVERIFY(sameProfile(other.profiles[0], saved));
+    QVERIFY(busy.isEmpty());
+    QVERIFY(!window.holdsTurn() && !other.holdsTurn());
+
+    // A holder that keeps the device past the wait: nothing is sent, and
+    // the refusal names the holder and what it does.
+    UsbDevice::setTurnWaitMs(300);
+    rig.emulator->dropReplies(1000);
+    window.centerRim();
+    rig.emulator->clearCommands();
+    other.saveSettings();
+    QVERIFY(rig.runUntil([&] { return busy.count() == 1; }));
+    UsbDevice::setTurnWaitMs(10000);
+    const QString message = busy.first().at(1).toString();
+    const QString pattern =
+        QStringLiteral("^The wheel base %1 is busy: .+ \\(pid %2\\) is centring "
+                       "the rim\\. Try again when it has finished\\.$")
+            .arg(QRegularExpression::escape(other.getId()))
+            .arg(QCoreApplication::applicationPid());
+    QVERIFY2(QRegularExpression(pattern).match(message).hasMatch(), qPrintable(message));
+    QVERIFY(!other.holdsTurn() && !other.isWaitingForTurn());
+    for (const QString &command : describeAll(rig.emulator->commands()))
+        QCOMPARE(command, QString("cmd 7"));
 }
 
 QTEST_GUILESS_MAIN(TestWheelBase)

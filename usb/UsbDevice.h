@@ -2,10 +2,16 @@
 
 #include "usb/ZudUsbReport.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <hidapi.h>
+#include <memory>
+
+class DeviceLock;
 
 // An opened device interface: owns its HID handle, reads and writes 64-byte
 // reports, and re-sends a command every 200 ms until the device answers.
@@ -17,6 +23,13 @@
 // lets that happen in the middle of the emit, so a device emits a signal as
 // the last thing it does with itself, or checks that it still exists
 // (QPointer) before it goes on after the emit.
+//
+// Turns: the window, zud-wheel and a game watcher may each have the device
+// open and each reads every reply. An exchange (a load, a save, a firmware
+// transfer, ...) is therefore started only while this object holds the
+// device's lock (DeviceLock), which it takes when the exchange begins and
+// gives back when it ends. While another program holds it, the exchange
+// waits, for 10 s at most, and then gives up with onBusy.
 class UsbDevice : public QObject {
     Q_OBJECT
 
@@ -48,14 +61,72 @@ public:
 
     bool isRetryArmed() const { return retryTimer.isActive(); }
 
+    // "wheel base", "pedals", "bootloader": how a message names the kind.
+    virtual QString kindName() const { return QStringLiteral("device"); }
+    // "The wheel base vhid-000001": the kind and the serial number, or the
+    // interface path when there is none.
+    QString displayName() const;
+
+    // The exchanges that take turns with other programs.
+    enum Turn : unsigned {
+        LoadTurn = 1u << 0,
+        SaveTurn = 1u << 1,
+        CenterTurn = 1u << 2,
+        ResetTurn = 1u << 3,
+        BootloaderTurn = 1u << 4,
+        FirmwareTurn = 1u << 5,
+        TestForceTurn = 1u << 6,
+    };
+    // Whether an exchange waits for another program to give the device up.
+    bool isWaitingForTurn() const { return !waitingTurns.isEmpty(); }
+    bool holdsTurn() const { return heldTurns != 0; }
+    // How long an exchange waits for another program before it gives up;
+    // 10 s unless a test shortens it. For every device of the process.
+    static void setTurnWaitMs(int milliseconds);
+
+signals:
+    // Another program kept the device for longer than an exchange waits;
+    // message names the holder and what it does. Nothing was sent.
+    void onBusy(UsbDevice *device, QString message);
+    // An exchange that had to wait for another program has now started.
+    void onTurnTaken(UsbDevice *device);
+
 private slots:
     void retryOnTimeout();
+    void pollTurn();
 
 protected:
+    // Runs start once this object holds the device's lock: at once when it
+    // holds it already or nobody else does, otherwise when the other holder
+    // lets go (polled every 50 ms). After the wait, refused gets the message
+    // (onBusy is emitted when there is no refused). A second request of the
+    // same turn while one waits replaces it.
+    void takeTurn(Turn turn, std::function<void()> start,
+                  std::function<void(const QString &)> refused = {});
+    // The exchange has ended (or will not start): the lock is given back
+    // once no exchange of this object holds it.
+    void endTurn(Turn turn);
+
     QString id;
     QString productString;
     QString serialNumber;
     hid_device *hidDevice;
     ZudUsbReport lastReport;
     QTimer retryTimer;
+
+private:
+    struct WaitingTurn {
+        Turn turn;
+        std::function<void()> start;
+        std::function<void(const QString &)> refused;
+    };
+    static QString activityOf(unsigned turns);
+    bool lockDevice(unsigned turns);
+    void unlockDevice();
+
+    std::unique_ptr<DeviceLock> lock;
+    unsigned heldTurns = 0;
+    QList<WaitingTurn> waitingTurns;
+    QTimer turnPollTimer;
+    QElapsedTimer turnWaitClock;
 };
