@@ -59,7 +59,8 @@ void SaveVerifier::save(UsbDeviceZudWheelBase *wheelBase, std::function<void()> 
     connections << connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this,
                            &SaveVerifier::saved)
                 << connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
-                           &SaveVerifier::loadFailed);
+                           &SaveVerifier::loadFailed)
+                << connect(wheelBase, &UsbDevice::onBusy, this, &SaveVerifier::busy);
     showStatus(tr("Saving %n profile(s) to %1…", nullptr, sent.profiles.size()).arg(deviceName));
     silenceTimer.start();
     wheelBase->saveSettings();
@@ -100,6 +101,16 @@ void SaveVerifier::loadFailed(UsbDevice *from, const QString &message)
     if (from != device)
         return;
     showStatus(tr("The save to %1 was not verified: %2").arg(deviceName, message));
+    finish();
+}
+
+void SaveVerifier::busy(UsbDevice *from, const QString &message)
+{
+    if (from != device)
+        return;
+    showStatus(state == State::Saving
+                   ? tr("Nothing was saved to %1: %2").arg(deviceName, message)
+                   : tr("The save to %1 was not verified: %2").arg(deviceName, message));
     finish();
 }
 

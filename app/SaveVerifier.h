@@ -48,6 +48,7 @@ private:
     void saved(UsbDevice *device);
     void readBack();
     void loadFailed(UsbDevice *device, const QString &message);
+    void busy(UsbDevice *device, const QString &message);
     void silence();
     void finish();
     void showStatus(const QString &text);

@@ -25,6 +25,9 @@ public:
     // The next settings arrival ends a load exchange (and is not an add,
     // remove or centre).
     void expectLoad();
+    // The load that was expected did not start (another program kept the
+    // device): the next settings arrival is an edit again.
+    void loadAbandoned() { loadPending = false; }
     // The wheel base announced its settings. Returns true when that ended a
     // load: its table is then the loaded table.
     bool settingsArrived();

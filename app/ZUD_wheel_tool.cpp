@@ -5,6 +5,7 @@
 #include "app/ProfileNameEditing.h"
 #include "app/RimTurner.h"
 #include "app/SaveVerifier.h"
+#include "app/SharedDeviceFollower.h"
 #include "app/ScaledPixmapPainter.h"
 #include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudBootloader.h"
@@ -52,6 +53,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     setUpTelemetry();
     unsavedChanges = new UnsavedChangesGuard(this, ui->pushButton_SaveConfig);
     saveVerifier = new SaveVerifier(this, unsavedChanges);
+    setUpSharing();
     profileFiles = new ProfileFilesController(
         this, ui->profileLayout, unsavedChanges, [this] { return selectedWheelBase; },
         [this] { onSettingsLoaded(selectedWheelBase); });
@@ -189,12 +191,14 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                        &ZUD_wheel_tool::onSettingsLoadFailed);
             settingsLoadRequested = false;
             selectedWheelBase = nullptr;
+            sharedDevice->follow(nullptr);
             saveVerifier->forget();
             unsavedChanges->setWheelBase(nullptr);
         } else if (selectedPedals) {
             disconnect(selectedPedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
                        &ZUD_wheel_tool::onPedalsJoystickUpdate);
             selectedPedals = nullptr;
+            sharedDevice->follow(nullptr);
         } else if (selectedBootloader) {
             disconnect(selectedBootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
                        &ZUD_wheel_tool::onFirmwareUpdateStarted);
@@ -205,6 +209,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
             disconnect(selectedBootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                        &ZUD_wheel_tool::onFirmwareUpdateFailed);
             selectedBootloader = nullptr;
+            sharedDevice->follow(nullptr);
             resetProgressDialog();
         }
         // With the kind pointers cleared: the bootloader button's text
@@ -237,11 +242,13 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
         settingsLoadRequested = true;
         unsavedChanges->setWheelBase(wheelBase);
         unsavedChanges->expectLoad();
+        sharedDevice->follow(wheelBase);
         wheelBase->loadSettings();
     } else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(selectedDevice)) {
         selectedPedals = pedals;
         connect(pedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
                 &ZUD_wheel_tool::onPedalsJoystickUpdate);
+        sharedDevice->follow(pedals);
         setUiEnabled(true);
     } else if (auto *bootloader = qobject_cast<UsbDeviceZudBootloader *>(selectedDevice)) {
         selectedBootloader = bootloader;
@@ -253,6 +260,7 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onFirmwareUpdateCompleted);
         connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                 &ZUD_wheel_tool::onFirmwareUpdateFailed);
+        sharedDevice->follow(bootloader);
         setUiEnabled(true);
         // A device in bootloader mode is there to be updated: ask for the
         // file. The chooser waits for its answer, so it opens once the call

@@ -19,6 +19,7 @@ class QCloseEvent;
 class QProgressDialog;
 class ScopePage;
 class SaveVerifier;
+class SharedDeviceFollower;
 class UnsavedChangesGuard;
 class UsbDevice;
 class UsbDeviceZudBootloader;
@@ -124,6 +125,8 @@ private:
     // Points the recorder and the Scope page at the selected wheel base, or
     // at none; called while the device exists.
     void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
+    // Following what other programs do with the selected device.
+    void setUpSharing();
     // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
     void setUpGuidance();
     // The guidance's part of the enable state, after setUiEnabled's own.
@@ -189,6 +192,7 @@ private:
     UnsavedChangesGuard *unsavedChanges;
     SaveVerifier *saveVerifier;
     ProfileFilesController *profileFiles;
+    SharedDeviceFollower *sharedDevice;
     // Set while the item of a device that has left is being removed.
     bool deviceLeaving = false;
 };

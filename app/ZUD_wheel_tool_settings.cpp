@@ -8,6 +8,7 @@
 #include "app/ProfileNameEditing.h"
 #include "app/SaveVerifier.h"
 #include "app/SettingsMapping.h"
+#include "app/SharedDeviceFollower.h"
 #include "app/StatusMessages.h"
 #include "app/UnsavedChangesGuard.h"
 #include "app/ZUD_wheel_tool.h"
@@ -260,6 +261,31 @@ bool ZUD_wheel_tool::mayDropProfileEdits(std::function<void()> retry)
         break;
     }
     return false;
+}
+
+void ZUD_wheel_tool::setUpSharing()
+{
+    sharedDevice = new SharedDeviceFollower(this, unsavedChanges);
+    // Another program changed the table and the editor holds no edits.
+    connect(sharedDevice, &SharedDeviceFollower::reloadWanted, this, [this] {
+        if (!selectedWheelBase)
+            return;
+        setUiEnabled(false);
+        unsavedChanges->expectLoad();
+        selectedWheelBase->loadSettings();
+    });
+    // Another program kept the device: what the user asked for did not
+    // start, and can be asked for again.
+    connect(sharedDevice, &SharedDeviceFollower::exchangeRefused, this, [this] {
+        settingsLoadRequested = false;
+        if (!selectedWheelBase)
+            return;
+        unsavedChanges->loadAbandoned();
+        const bool haveTable = selectedWheelBase->profileCount > 0;
+        setUiEnabled(haveTable);
+        if (!haveTable)
+            ui->pushButton_LoadConfig->setEnabled(true);
+    });
 }
 
 void ZUD_wheel_tool::on_pushButton_LoadConfig_clicked()

@@ -111,6 +111,12 @@ int FirmwareUpdate::enterBootloader()
     const QString step = QStringLiteral("Entering the bootloader");
     const int mark = session_.arrivalMark();
     UsbDevice *device = session_.device(originId_);
+    QString busy;
+    if (device)
+        QObject::connect(device, &UsbDevice::onBusy, &session_, [&](UsbDevice *, QString text) {
+            busy = text;
+            session_.wake();
+        });
     if (auto *wheelBase = qobject_cast<UsbDeviceZudWheelBase *>(device))
         wheelBase->enterBootloader();
     else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(device))
@@ -122,12 +128,18 @@ int FirmwareUpdate::enterBootloader()
     console_.err(QStringLiteral("Waiting for the bootloader (up to %1 s)...")
                      .arg(seconds(context_.timeouts.appearMs)));
     const QList<DeviceKind> bootloaders{DeviceKind::Bootloader};
-    const DeviceSession::Wait wait =
-        session_.waitFor([&] { return !session_.firstArrivalSince(mark, bootloaders).isEmpty(); },
-                         context_.timeouts.appearMs);
+    const DeviceSession::Wait wait = session_.waitForExchange(
+        [&] { return !busy.isEmpty() || !session_.firstArrivalSince(mark, bootloaders).isEmpty(); },
+        context_.timeouts.appearMs, originId_, false);
+    if (UsbDevice *origin = session_.device(originId_))
+        QObject::disconnect(origin, &UsbDevice::onBusy, &session_, nullptr);
     bootloaderId_ = session_.firstArrivalSince(mark, bootloaders);
     if (!bootloaderId_.isEmpty())
         return CliExit::done;
+    if (!busy.isEmpty()) {
+        console_.err(busy + QStringLiteral(" Nothing was changed."));
+        return CliExit::deviceFailed;
+    }
     const QString what = wait == DeviceSession::Wait::Interrupted
                              ? QStringLiteral("stopped by Ctrl-C while waiting for the bootloader")
                              : QStringLiteral("no bootloader appeared within %1 s")
@@ -188,8 +200,8 @@ int FirmwareUpdate::transfer()
                      .arg(bootloaderId_));
     transferring_ = true;
     bootloader->updateFirmware(image_);
-    const DeviceSession::Wait wait = session_.waitFor([&] { return completed || failed; },
-                                                      context_.timeouts.replyMs, bootloaderId_);
+    const DeviceSession::Wait wait = session_.waitForExchange(
+        [&] { return completed || failed; }, context_.timeouts.replyMs, bootloaderId_);
     transferring_ = false;
     for (const QMetaObject::Connection &connection : connections)
         QObject::disconnect(connection);

@@ -219,6 +219,17 @@ DeviceSession::Wait DeviceSession::waitFor(const std::function<bool()> &done, in
     return result;
 }
 
+DeviceSession::Wait DeviceSession::waitForExchange(const std::function<bool()> &done, int timeoutMs,
+                                                   const QString &id, bool departureEndsWait)
+{
+    for (;;) {
+        const Wait wait = waitFor(done, timeoutMs, departureEndsWait ? id : QString());
+        const UsbDevice *waiting = device(id);
+        if (wait != Wait::TimedOut || !waiting || !waiting->isWaitingForTurn())
+            return wait;
+    }
+}
+
 void DeviceSession::wake()
 {
     if (loop_)

@@ -83,6 +83,12 @@ public:
     // or requestStop() is called. Only from the top of a command.
     Wait waitFor(const std::function<bool()> &done, int timeoutMs,
                  const QString &watchedId = QString());
+    // waitFor for an exchange with the device at id: the time the exchange
+    // waits for another program to give the device up (10 s at most, then
+    // it ends with onBusy) is not counted. The device's departure ends the
+    // wait unless it is expected (entering the bootloader).
+    Wait waitForExchange(const std::function<bool()> &done, int timeoutMs, const QString &id,
+                         bool departureEndsWait = true);
     // For slots: the running wait looks at its condition again.
     void wake();
     void restartWaitClock();

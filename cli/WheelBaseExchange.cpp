@@ -19,6 +19,7 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
 
     bool finished = false;
     bool failed = false;
+    bool busy = false;
     QString message;
     const auto succeeded = [&](UsbDevice *) {
         finished = true;
@@ -38,6 +39,12 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
                                succeeded);
     QMetaObject::Connection failure = QObject::connect(
         wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, &session, refused);
+    // Another program kept the device for longer than the exchange waits.
+    QMetaObject::Connection taken = QObject::connect(wheelBase, &UsbDevice::onBusy, &session,
+                                                     [&](UsbDevice *device, QString text) {
+                                                         busy = true;
+                                                         refused(device, text);
+                                                     });
 
     switch (exchange) {
     case Exchange::Load:
@@ -51,9 +58,14 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
         break;
     }
     const DeviceSession::Wait wait =
-        session.waitFor([&] { return finished || failed; }, session.timeouts().replyMs, id);
+        session.waitForExchange([&] { return finished || failed; }, session.timeouts().replyMs, id);
     QObject::disconnect(done);
     QObject::disconnect(failure);
+    QObject::disconnect(taken);
+    if (busy) {
+        console.err(message);
+        return CliExit::deviceFailed;
+    }
 
     if (wait == DeviceSession::Wait::Done && !failed)
         return CliExit::done;
