@@ -39,6 +39,25 @@ Run zudWheel(const QStringList &arguments, const QString &dataHome, int timeoutM
     return run;
 }
 
+// zud-wheel started as a child process, to run beside another one.
+QProcess *startZudWheel(const QStringList &arguments, const QString &dataHome)
+{
+    auto *process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", dataHome);
+    process->setProcessEnvironment(environment);
+    process->start(ktest::programPath("ZUD_WHEEL", "../zud-wheel"), arguments);
+    return process;
+}
+
+QJsonArray profilesIn(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonArray();
+    return QJsonDocument::fromJson(file.readAll()).object().value("profiles").toArray();
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -78,6 +97,61 @@ private slots:
         QCOMPARE(byKind["wheel base"].value("productId").toInt(), 0xA355);
         QCOMPARE(byKind["pedals"].value("productId").toInt(), 0xA112);
         QCOMPARE(byKind["wheel base"].value("product").toString(), QString("ZUD Wheel Base"));
+    }
+
+    // Two programs on one hidraw node each read every reply: an export
+    // running beside an import neither mixes into the save nor lets the
+    // import's replies reach the other's table.
+    void cli_importBesideAnotherProgramLeavesExactlyTheFile()
+    {
+        QTemporaryDir dir;
+        ktest::Emulator emu;
+        QVERIFY(emu.start());
+        const int tag = emu.plug("plug wheel 200 5");
+        QVERIFY(tag > 0);
+        QVERIFY(!emu.takeEvent("plugged").isNull());
+
+        // The team's table: three of the device's profiles, changed.
+        const QString before = dir.filePath("before.json");
+        Run run = zudWheel({"export-profiles", before}, dir.filePath("data"), 120000);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QFile file(before);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+        QJsonArray profiles = document.value("profiles").toArray();
+        QCOMPARE(profiles.size(), 5);
+        QJsonArray team;
+        for (int i = 0; i < 3; ++i) {
+            QJsonObject profile = profiles.at(i).toObject();
+            profile.insert("maxForce", 33 + i);
+            profile.insert("rotationDegrees", 540 + 10 * i);
+            team.append(profile);
+        }
+        document.insert("profiles", team);
+        document.insert("currentProfile", 2);
+        const QString teamFile = dir.filePath("team.json");
+        QFile out(teamFile);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QJsonDocument(document).toJson());
+        out.close();
+
+        for (int round = 0; round < 3; ++round) {
+            QScopedPointer<QProcess> import(
+                startZudWheel({"import-profiles", teamFile}, dir.filePath("data")));
+            QScopedPointer<QProcess> other(startZudWheel(
+                {"export-profiles", dir.filePath("other.json")}, dir.filePath("data")));
+            QVERIFY(import->waitForFinished(120000) && other->waitForFinished(120000));
+            QVERIFY2(import->exitCode() == 0, import->readAllStandardError().constData());
+            QVERIFY2(other->exitCode() == 0, other->readAllStandardError().constData());
+        }
+
+        const QString after = dir.filePath("after.json");
+        run = zudWheel({"export-profiles", after}, dir.filePath("data"), 120000);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(profilesIn(after), team);
+        const QString answer =
+            emu.command(QString("profiles %1 %2").arg(tag).arg(dir.filePath("table")));
+        QVERIFY2(answer.startsWith("ok count=3 current=2 "), qPrintable(answer));
     }
 
     void cli_updatesFirmwareThroughBothReplugs()
