@@ -290,8 +290,7 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
                     bytes.size() != zudProfileNameBytes ||
                     bytes.toHex() != hex.toLower().toLatin1()) {
                     error = QStringLiteral("\"nameBytes\" is %1, expected %2 hexadecimal digits.")
-                                .arg(shown(raw))
-                                .arg(2 * zudProfileNameBytes);
+                                .arg(shown(raw), QString::number(2 * zudProfileNameBytes));
                     return false;
                 }
                 std::memcpy(p.name, bytes.constData(), zudProfileNameBytes);
@@ -310,9 +309,8 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
             }
             if (bytes.size() > zudProfileNameBytes) {
                 error = QStringLiteral("%1 is \"%2\", %3 bytes in UTF-8, longer than %4.")
-                            .arg(quoted, text)
-                            .arg(bytes.size())
-                            .arg(zudProfileNameBytes);
+                            .arg(quoted, text, QString::number(bytes.size()),
+                                 QString::number(zudProfileNameBytes));
                 return false;
             }
             std::memcpy(p.name, bytes.constData(), size_t(bytes.size()));
@@ -371,9 +369,7 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
             }
             if (d < double(f.min) || d > double(f.max)) {
                 error = QStringLiteral("%1 is %2, outside %3 to %4.")
-                            .arg(quoted, shown(v))
-                            .arg(f.min)
-                            .arg(f.max);
+                            .arg(quoted, shown(v), QString::number(f.min), QString::number(f.max));
                 return false;
             }
             setInteger(p, f, qint64(d));
@@ -530,8 +526,7 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
     if (version.toDouble() > formatVersion) {
         error = QStringLiteral("\"version\" is %1: the file was written by a newer tool, which "
                                "this one cannot read (it reads version %2).")
-                    .arg(shown(version))
-                    .arg(formatVersion);
+                    .arg(shown(version), QString::number(formatVersion));
         return false;
     }
     ProfileFileScope readScope = ProfileFileScope::Table;
@@ -567,8 +562,7 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
     if (!current.isDouble() || current.toDouble() != std::floor(current.toDouble()) ||
         current.toDouble() < 0 || current.toDouble() >= profiles.size()) {
         error = QStringLiteral("\"currentProfile\" is %1, expected a profile number from 0 to %2.")
-                    .arg(shown(current))
-                    .arg(profiles.size() - 1);
+                    .arg(shown(current), QString::number(profiles.size() - 1));
         return false;
     }
 
@@ -647,8 +641,7 @@ bool readProfileFile(const QString &path, ProfileTable &table, QString &error,
     if (bytes.size() > maxProfileFileBytes) {
         error = QStringLiteral("Cannot read \"%1\": it is larger than %2 bytes, too large for a "
                                "profile file.")
-                    .arg(nativePath(path))
-                    .arg(maxProfileFileBytes);
+                    .arg(nativePath(path), QString::number(maxProfileFileBytes));
         return false;
     }
     if (file.error() != QFileDevice::NoError) {

@@ -250,6 +250,16 @@ private slots:
                                        << b + "\"centerOffset\" is \"nan\", expected a number";
         QTest::newRow("float overflow") << "profiles/1/centerOffset" << QJsonValue(1e39)
                                         << b + "\"centerOffset\" is 1e+39, outside the range";
+        // Text from the file holding "%1" is shown as it stands, and the
+        // message's own values still fill their places.
+        QTest::newRow("current as %1")
+            << "currentProfile" << QJsonValue("%1")
+            << "\"currentProfile\" is \"%1\", expected a profile number from 0 to 1.";
+        QTest::newRow("name bytes %1") << "profiles/1/nameBytes" << QJsonValue("%1")
+                                       << b + "\"nameBytes\" is \"%1\", expected 32 hexadecimal";
+        QTest::newRow("long name %0")
+            << "profiles/1/name" << QJsonValue("%0 is seventeen b")
+            << "\"name\" is \"%0 is seventeen b\", 17 bytes in UTF-8, longer than 16.";
     }
 
     void badDocument()
