@@ -221,6 +221,10 @@ def profile_documents():
         'scope-other': table(1, scope='rack'),
         'single-two': table(2, scope='profile'),
         'profile-not-object': document([5]),
+        # A name twice, the first holding a list: Qt 5's parser lost that
+        # list's memory.
+        'profiles-twice': table(1)[:-3] + b', "profiles": [{"index": 0}]}\n',
+        'name-escaped-twice': b'{"profiles": [{"maxForce": [1], "max\\u0046orce": 2}]}',
     }
     for name, data in good.items():
         write('fuzz_profilefile', 'good-' + name, data)

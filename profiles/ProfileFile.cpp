@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QSaveFile>
+#include <QSet>
 #include <cmath>
 #include <cstring>
 
@@ -380,6 +381,85 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
     return true;
 }
 
+// A string literal's text, its quotes excluded; false when it is not one.
+bool decodedString(const QByteArray &literal, QString &text)
+{
+    if (!literal.contains('\\')) {
+        text = QString::fromUtf8(literal);
+        return true;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument single =
+        QJsonDocument::fromJson('[' + ('"' + literal + '"') + ']', &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return false;
+    text = single.array().at(0).toString();
+    return true;
+}
+
+// Finds a key that appears twice in one object of a JSON text. Qt's parser
+// keeps the last of them without a word (and in Qt 5 never frees a list or
+// object it drops that way), so the reader refuses such a document before
+// it parses it. What is not JSON is left to the parser to report.
+bool findRepeatedKey(const QByteArray &json, QString &repeated)
+{
+    struct Level {
+        bool object;
+        bool expectKey;
+        QSet<QString> keys;
+    };
+    // Deeper documents are refused by the parser, which stops at 1024.
+    constexpr int deepest = 1100;
+    QVector<Level> levels;
+    const char *p = json.constData();
+    const char *const end = p + json.size();
+    while (p < end) {
+        const char c = *p++;
+        switch (c) {
+        case '"': {
+            const char *const start = p;
+            while (p < end && *p != '"')
+                p += *p == '\\' && p + 1 < end ? 2 : 1;
+            if (p >= end)
+                return false;
+            const QByteArray literal(start, int(p - start));
+            ++p;
+            if (levels.isEmpty() || !levels.last().object || !levels.last().expectKey)
+                break;
+            QString key;
+            if (!decodedString(literal, key))
+                return false;
+            Level &level = levels.last();
+            level.expectKey = false;
+            if (level.keys.contains(key)) {
+                repeated = key;
+                return true;
+            }
+            level.keys.insert(key);
+            break;
+        }
+        case '{':
+        case '[':
+            if (levels.size() == deepest)
+                return false;
+            levels.append(Level{c == '{', c == '{', {}});
+            break;
+        case '}':
+        case ']':
+            if (!levels.isEmpty())
+                levels.removeLast();
+            break;
+        case ',':
+            if (!levels.isEmpty() && levels.last().object)
+                levels.last().expectKey = true;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 QString profileLabel(int position, const QJsonObject &o)
 {
     const QJsonValue name = o.value(QStringLiteral("name"));
@@ -497,6 +577,12 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
 bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &error,
                           ProfileFileScope &scope)
 {
+    QString repeated;
+    if (findRepeatedKey(json, repeated)) {
+        error = QStringLiteral("\"%1\" appears twice in one object; each name may appear once.")
+                    .arg(repeated);
+        return false;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {

@@ -286,6 +286,14 @@ private slots:
         QTest::newRow("missing") << QByteArray() << "Cannot read";
         QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "is not a JSON document";
         QTest::newRow("array") << QByteArray("[]") << "the document is not a JSON object";
+        QTest::newRow("name twice")
+            << QByteArray(
+                   "{\"format\": \"zud-wheel-profiles\", \"version\": 1, \"currentProfile\": 0, "
+                   "\"profiles\": [{\"index\": 0}], \"profiles\": [{\"index\": 1}]}")
+            << "\"profiles\" appears twice in one object; each name may appear once.";
+        QTest::newRow("escaped name twice")
+            << QByteArray("{\"profiles\": [{\"maxForce\": 1, \"max\\u0046orce\": 2}]}")
+            << "\"maxForce\" appears twice";
         QTest::newRow("too large")
             << QByteArray(int(maxProfileFileBytes) + 1, ' ') << "too large for a profile file";
         QJsonObject many = QJsonDocument::fromJson(profileTableToJson(makeTable(1))).object();
