@@ -165,7 +165,7 @@ void ProfileFilesController::restoreBackup()
     if (!wheelBase)
         return;
     const QString folder = ProfileBackupStore::deviceFolder(*wheelBase);
-    const QList<ProfileBackup> list = backups.list(folder);
+    const QList<ProfileBackup> list = backups.list(folder, backups.formerFolders(*wheelBase));
     if (list.isEmpty()) {
         QMessageBox::information(
             window, tr("Backups"),

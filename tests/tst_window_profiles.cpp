@@ -59,11 +59,11 @@ struct Rig {
     ZUD_wheel_tool window;
     UsbDeviceZudWheelBase *wheelBase = nullptr;
 
-    explicit Rig(int profiles = 3)
+    explicit Rig(int profiles = 3, const QString &serialNumber = serial)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
-        config.device.serialNumber = serial.toStdWString();
+        config.device.serialNumber = serialNumber.toStdWString();
         emulator = emu::WheelBaseEmulator::plug(config);
         emulator->setProfiles(sampleProfiles(profiles), 1);
         window.setAttribute(Qt::WA_QuitOnClose, false);
@@ -125,6 +125,31 @@ bool happened(Rig &rig, const QString &operation, const ProfileTable &imported)
     if (operation == "bootloader")
         return !rig.emulator->isPlugged();
     return profileTableOf(*rig.wheelBase) == imported;
+}
+
+// Opens "Backups…" and answers its list with row (or cancels with -1) once
+// ready returns true; returns the rows offered.
+QStringList chooseBackup(Rig &rig, int row, const std::function<bool()> &ready = {})
+{
+    QStringList offered;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
+            offered = dialog->comboBoxItems();
+            if (ready && !ready())
+                return;
+            if (row < 0) {
+                dialog->reject();
+                return;
+            }
+            dialog->findChild<QComboBox *>()->setCurrentIndex(row);
+            dialog->accept();
+        }
+    });
+    chooser.start(1);
+    DialogAnswerer answers; // "There are no backups" when it comes
+    rig.click("pushButton_RestoreBackup");
+    return offered;
 }
 
 } // namespace
@@ -536,6 +561,32 @@ private slots:
                  qPrintable(offered[0]));
         QVERIFY(profileTableOf(*rig.wheelBase) == loaded);
         QCOMPARE(backups().size(), 2); // restoring is an import, backed up too
+    }
+
+    // A wheel base without a serial number finds its backups again on
+    // another port, with those an earlier version kept under the port's
+    // name.
+    void backupsWithoutSerialAfterReplug()
+    {
+        QString error;
+        const QString former = ProfileBackupStore().root() + "/ZUD_Wheel_Base-_dev_hidraw3";
+        QVERIFY(QDir().mkpath(former));
+        QVERIFY(writeProfileFile(former + "/2026-12-07-14-07-09-save.json",
+                                 tableOf(sampleProfiles(2), 0), error));
+        {
+            Rig rig(3, QString());
+            RIG_READY(rig);
+            rig.edit();
+            rig.emulator->unplug();
+            QTRY_VERIFY(rig.status().contains("unsaved"));
+        }
+        Rig again(3, QString());
+        RIG_READY(again);
+        const QStringList offered = chooseBackup(again, -1);
+        QCOMPARE(offered.size(), 2);
+        QVERIFY2(offered[0].contains("unsaved"), qPrintable(offered[0]));
+        QVERIFY2(offered[1].contains("2026-12-07 14:07:09   save   2 profiles"),
+                 qPrintable(offered[1]));
     }
 };
 
