@@ -563,6 +563,58 @@ private slots:
         QCOMPARE(backups().size(), 2); // restoring is an import, backed up too
     }
 
+    // Two backups of the same second and reason read alike in the list; the
+    // row chosen is the one restored.
+    void restoreChosenOfTwoAlike()
+    {
+        Rig rig;
+        RIG_READY(rig);
+        ProfileBackupStore store;
+        store.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 7, 9)); });
+        const ProfileTable older = tableOf(sampleProfiles(3), 0);
+        ProfileTable newer = older;
+        newer.profiles[2].maxForce = 77;
+        QString error;
+        QVERIFY(!store.write(serial, older, "save", error).isEmpty());
+        QVERIFY(!store.write(serial, newer, "save", error).isEmpty());
+        const QStringList offered = chooseBackup(rig, 1);
+        QCOMPARE(offered.size(), 2);
+        QCOMPARE(offered[0], offered[1]);
+        QVERIFY(profileTableOf(*rig.wheelBase) == older);
+    }
+
+    // A backup goes back only into the wheel base it was listed for: one
+    // chosen after another wheel base was selected restores nothing.
+    void restoreAfterAnotherWasSelected()
+    {
+        Rig rig;
+        RIG_READY(rig);
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        config.device.serialNumber = L"ZWB-T2";
+        auto other = emu::WheelBaseEmulator::plug(config);
+        discover(rig.window);
+        QComboBox *devices = child<QComboBox>(rig.window, "comboBox_UsbDevice");
+        QTRY_COMPARE(devices->count(), 2);
+        QString error;
+        QVERIFY(!ProfileBackupStore()
+                     .write(serial, tableOf(sampleProfiles(5), 4), "save", error)
+                     .isEmpty());
+        QStringList shown;
+        QObject::connect(rig.window.statusBar(), &QStatusBar::messageChanged,
+                         [&](const QString &text) { shown << text; });
+        // The other one is selected, and its table loaded, while the list is open.
+        chooseBackup(rig, 0, [&] {
+            devices->setCurrentIndex(1);
+            return !shown.filter("Settings loaded").isEmpty();
+        });
+        auto *second = deviceOf<UsbDeviceZudWheelBase>(rig.window, other->device());
+        QVERIFY(second);
+        QVERIFY(profileTableOf(*second) == tableOf(other->profiles(), other->currentProfile()));
+        QVERIFY(!rig.window.isWindowModified());
+        QVERIFY2(!shown.filter("Nothing was restored").isEmpty(), qPrintable(shown.join('\n')));
+    }
+
     // A wheel base without a serial number finds its backups again on
     // another port, with those an earlier version kept under the port's
     // name.
