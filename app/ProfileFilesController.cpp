@@ -4,11 +4,13 @@
 #include "devices/UsbDeviceZudWheelBase.h"
 
 #include <QBoxLayout>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 
@@ -165,7 +167,7 @@ void ProfileFilesController::restoreBackup()
     if (!wheelBase)
         return;
     const QString folder = ProfileBackupStore::deviceFolder(*wheelBase);
-    const QList<ProfileBackup> list = backups.list(folder);
+    const QList<ProfileBackup> list = backups.list(folder, backups.formerFolders(*wheelBase));
     if (list.isEmpty()) {
         QMessageBox::information(
             window, tr("Backups"),
@@ -181,13 +183,28 @@ void ProfileFilesController::restoreBackup()
                           backup.reason,
                           backup.profileCount < 0 ? tr("unreadable")
                                                   : tr("%1 profiles").arg(backup.profileCount));
-    bool ok = false;
-    const QString chosen = QInputDialog::getItem(
-        window, tr("Backups"),
+    QInputDialog dialog(window);
+    dialog.setWindowTitle(tr("Backups"));
+    dialog.setLabelText(
         tr("Backups of %1, newest first. The chosen one is loaded into the editor as an import.")
-            .arg(wheelBase->getProductString()),
-        items, 0, false, &ok);
-    if (!ok)
+            .arg(wheelBase->getProductString()));
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    const QPointer<UsbDeviceZudWheelBase> askedFor(wheelBase);
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    importFile(list.value(items.indexOf(chosen)).path);
+    // Two backups of the same second and reason read alike: the row chosen,
+    // not its text, names the file.
+    const auto *rows = dialog.findChild<QComboBox *>();
+    const int row = rows ? rows->currentIndex() : items.indexOf(dialog.textValue());
+    if (row < 0 || row >= list.size())
+        return;
+    // The dialog ran an event loop: the backup belongs to the wheel base it
+    // was listed for, and goes into no other's editor.
+    if (!askedFor || selectedWheelBase() != askedFor) {
+        showStatus(tr("Nothing was restored: the wheel base whose backups were listed is no "
+                      "longer selected."));
+        return;
+    }
+    importFile(list[row].path);
 }

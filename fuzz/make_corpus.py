@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpora: valid reports of every type, in the input format
-of each fuzz target (see the targets' comments). Run from the repository
-root; the files are committed."""
+of each fuzz target (see the targets' comments), and good and bad profile
+documents. Run from the repository root; the files are committed."""
+import json
 import os
 import struct
 
@@ -138,6 +139,101 @@ def main():
     write('fuzz_bootloader', 'out-of-range', struct.pack('<H', 320) + ack(img, 9, 10) +
           ack(img, 10, 10) + ack(img, -1, 10) + at(o0=bytes([2, 3]), o3=bytes([1, 2, 3, 4])))
     write('fuzz_bootloader', 'oversized', struct.pack('<H', 0xFFFF) + ack(img, 0, 10))
+
+    # Profile documents: the bytes of a file, or two of them separated by a
+    # zero byte.
+    profile_documents()
+
+
+ENCODERS = ['Incremental', 'Incremental (Rev)', 'BISS-C', 'BISS-C (Rev)']
+EFFECTS = ['Device Effect Only', 'Game Effect Only', 'Device and Game Effects']
+
+
+def profile(index, **changes):
+    p = {
+        'index': index, 'name': 'Profile %d' % index, 'centerOffset': 0.25,
+        'rotationDegrees': 900, 'encoderType': ENCODERS[index % 4],
+        'encoderResolution': 4194304, 'maxForce': 50, 'smoothing': 1, 'damping': 10,
+        'friction': 20, 'inertia': 30, 'spring': 40, 'dampingEffect': EFFECTS[index % 3],
+        'frictionEffect': EFFECTS[1], 'inertiaEffect': 2, 'springEffect': 200,
+    }
+    for key, value in changes.items():
+        if value is None:
+            del p[key]
+        else:
+            p[key] = value
+    return p
+
+
+def document(items, current=0, indent=4, **changes):
+    d = {'format': 'zud-wheel-profiles', 'version': 1, 'currentProfile': current,
+         'profiles': items}
+    for key, value in changes.items():
+        if value is None:
+            del d[key]
+        else:
+            d[key] = value
+    return json.dumps(d, indent=indent, ensure_ascii=False).encode('utf-8') + b'\n'
+
+
+def profile_documents():
+    def table(n, current=0, **changes):
+        return document([profile(i) for i in range(n)], current, **changes)
+
+    good = {
+        'table-3': table(3, 1),
+        'table-100': document([profile(i) for i in range(100)], 99, indent=None),
+        'single': document([profile(7)], scope='profile'),
+        'scope-table': table(2, scope='table'),
+        'name-bytes': document([profile(0, name='Caf\u00e9', nameBytes='436166e9000000000000000000000001')]),
+        'name-utf8': document([profile(0, name='\u00dcbung \u6f22\u5b57')]),
+        'float-bits': document([profile(0, centerOffset='0x7fc00000'),
+                                profile(1, centerOffset='0x80000000'),
+                                profile(2, centerOffset=1.401298464324817e-45)]),
+        'limits': document([profile(0, rotationDegrees=9999, encoderResolution=999999999,
+                                    maxForce=100, smoothing=4, damping=100, friction=0,
+                                    inertia=100, spring=0, encoderType=255,
+                                    dampingEffect=0)]),
+    }
+    bad = {
+        'not-json': b'{"format": "zud-wheel-profiles", "version": 1,',
+        'not-object': b'[1, 2, 3]\n',
+        'wrong-format': table(1, format='something-else'),
+        'newer-version': table(1, version=2),
+        'version-text': table(1, version='1'),
+        'no-profiles': table(1, profiles=None),
+        'empty-profiles': document([]),
+        'too-many': document([profile(i % 100) for i in range(101)], indent=None),
+        'current-outside': table(2, 2),
+        'current-text': table(2, current='%1'),
+        'index-out-of-place': document([profile(1)]),
+        'field-missing': document([profile(0, spring=None)]),
+        'field-type': document([profile(0, maxForce='50')]),
+        'field-range': document([profile(0, maxForce=101)]),
+        'field-fraction': document([profile(0, damping=10.5)]),
+        'enum-text': document([profile(0, encoderType='Optical')]),
+        'name-long': document([profile(0, name='Seventeen bytes!!')]),
+        'name-zero': document([profile(0, name='a\u0000b')]),
+        'name-bytes-bad': document([profile(0, nameBytes='%1 not hex')]),
+        'name-bytes-other': document([profile(0, nameBytes='41000000000000000000000000000000')]),
+        'float-text': document([profile(0, centerOffset='0x7fc0')]),
+        'float-range': document([profile(0, centerOffset=1e39)]),
+        'scope-other': table(1, scope='rack'),
+        'single-two': table(2, scope='profile'),
+        'profile-not-object': document([5]),
+        # A name twice, the first holding a list: Qt 5's parser lost that
+        # list's memory.
+        'profiles-twice': table(1)[:-3] + b', "profiles": [{"index": 0}]}\n',
+        'name-escaped-twice': b'{"profiles": [{"maxForce": [1], "max\\u0046orce": 2}]}',
+    }
+    for name, data in good.items():
+        write('fuzz_profilefile', 'good-' + name, data)
+    for name, data in bad.items():
+        write('fuzz_profilefile', 'bad-' + name, data)
+    # Two documents for the comparison, separated by a zero byte.
+    write('fuzz_profilefile', 'compare-one-field', table(3, 1) + b'\0' + document(
+        [profile(0), profile(1, damping=90), profile(2)], 1))
+    write('fuzz_profilefile', 'compare-counts', table(3, 1) + b'\0' + table(2, 0))
 
 
 if __name__ == '__main__':

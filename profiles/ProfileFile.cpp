@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QSaveFile>
+#include <QSet>
 #include <cmath>
 #include <cstring>
 
@@ -290,8 +291,7 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
                     bytes.size() != zudProfileNameBytes ||
                     bytes.toHex() != hex.toLower().toLatin1()) {
                     error = QStringLiteral("\"nameBytes\" is %1, expected %2 hexadecimal digits.")
-                                .arg(shown(raw))
-                                .arg(2 * zudProfileNameBytes);
+                                .arg(shown(raw), QString::number(2 * zudProfileNameBytes));
                     return false;
                 }
                 std::memcpy(p.name, bytes.constData(), zudProfileNameBytes);
@@ -310,9 +310,8 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
             }
             if (bytes.size() > zudProfileNameBytes) {
                 error = QStringLiteral("%1 is \"%2\", %3 bytes in UTF-8, longer than %4.")
-                            .arg(quoted, text)
-                            .arg(bytes.size())
-                            .arg(zudProfileNameBytes);
+                            .arg(quoted, text, QString::number(bytes.size()),
+                                 QString::number(zudProfileNameBytes));
                 return false;
             }
             std::memcpy(p.name, bytes.constData(), size_t(bytes.size()));
@@ -371,9 +370,7 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
             }
             if (d < double(f.min) || d > double(f.max)) {
                 error = QStringLiteral("%1 is %2, outside %3 to %4.")
-                            .arg(quoted, shown(v))
-                            .arg(f.min)
-                            .arg(f.max);
+                            .arg(quoted, shown(v), QString::number(f.min), QString::number(f.max));
                 return false;
             }
             setInteger(p, f, qint64(d));
@@ -382,6 +379,85 @@ bool readProfile(const QJsonObject &o, ZudUsbWheelBaseProfile &p, QString &error
         }
     }
     return true;
+}
+
+// A string literal's text, its quotes excluded; false when it is not one.
+bool decodedString(const QByteArray &literal, QString &text)
+{
+    if (!literal.contains('\\')) {
+        text = QString::fromUtf8(literal);
+        return true;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument single =
+        QJsonDocument::fromJson('[' + ('"' + literal + '"') + ']', &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return false;
+    text = single.array().at(0).toString();
+    return true;
+}
+
+// Finds a key that appears twice in one object of a JSON text. Qt's parser
+// keeps the last of them without a word (and in Qt 5 never frees a list or
+// object it drops that way), so the reader refuses such a document before
+// it parses it. What is not JSON is left to the parser to report.
+bool findRepeatedKey(const QByteArray &json, QString &repeated)
+{
+    struct Level {
+        bool object;
+        bool expectKey;
+        QSet<QString> keys;
+    };
+    // Deeper documents are refused by the parser, which stops at 1024.
+    constexpr int deepest = 1100;
+    QVector<Level> levels;
+    const char *p = json.constData();
+    const char *const end = p + json.size();
+    while (p < end) {
+        const char c = *p++;
+        switch (c) {
+        case '"': {
+            const char *const start = p;
+            while (p < end && *p != '"')
+                p += *p == '\\' && p + 1 < end ? 2 : 1;
+            if (p >= end)
+                return false;
+            const QByteArray literal(start, int(p - start));
+            ++p;
+            if (levels.isEmpty() || !levels.last().object || !levels.last().expectKey)
+                break;
+            QString key;
+            if (!decodedString(literal, key))
+                return false;
+            Level &level = levels.last();
+            level.expectKey = false;
+            if (level.keys.contains(key)) {
+                repeated = key;
+                return true;
+            }
+            level.keys.insert(key);
+            break;
+        }
+        case '{':
+        case '[':
+            if (levels.size() == deepest)
+                return false;
+            levels.append(Level{c == '{', c == '{', {}});
+            break;
+        case '}':
+        case ']':
+            if (!levels.isEmpty())
+                levels.removeLast();
+            break;
+        case ',':
+            if (!levels.isEmpty() && levels.last().object)
+                levels.last().expectKey = true;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 QString profileLabel(int position, const QJsonObject &o)
@@ -501,6 +577,12 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
 bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &error,
                           ProfileFileScope &scope)
 {
+    QString repeated;
+    if (findRepeatedKey(json, repeated)) {
+        error = QStringLiteral("\"%1\" appears twice in one object; each name may appear once.")
+                    .arg(repeated);
+        return false;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
@@ -530,8 +612,7 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
     if (version.toDouble() > formatVersion) {
         error = QStringLiteral("\"version\" is %1: the file was written by a newer tool, which "
                                "this one cannot read (it reads version %2).")
-                    .arg(shown(version))
-                    .arg(formatVersion);
+                    .arg(shown(version), QString::number(formatVersion));
         return false;
     }
     ProfileFileScope readScope = ProfileFileScope::Table;
@@ -567,8 +648,7 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
     if (!current.isDouble() || current.toDouble() != std::floor(current.toDouble()) ||
         current.toDouble() < 0 || current.toDouble() >= profiles.size()) {
         error = QStringLiteral("\"currentProfile\" is %1, expected a profile number from 0 to %2.")
-                    .arg(shown(current))
-                    .arg(profiles.size() - 1);
+                    .arg(shown(current), QString::number(profiles.size() - 1));
         return false;
     }
 
@@ -647,8 +727,7 @@ bool readProfileFile(const QString &path, ProfileTable &table, QString &error,
     if (bytes.size() > maxProfileFileBytes) {
         error = QStringLiteral("Cannot read \"%1\": it is larger than %2 bytes, too large for a "
                                "profile file.")
-                    .arg(nativePath(path))
-                    .arg(maxProfileFileBytes);
+                    .arg(nativePath(path), QString::number(maxProfileFileBytes));
         return false;
     }
     if (file.error() != QFileDevice::NoError) {

@@ -365,7 +365,7 @@ void TestCli::exportThenImportVerifies()
 
     // The table it had before is in the backup, under the device's serial.
     const QList<ProfileBackup> backups =
-        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("TARGET", QString(), QString()));
+        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("TARGET", 0, 0, QString()));
     QCOMPARE(backups.size(), 1);
     QCOMPARE(backups.first().reason, QStringLiteral("import"));
     ProfileTable before;
@@ -415,8 +415,8 @@ void TestCli::updateFirmware()
     QVERIFY(
         std::all_of(received.begin() + imageSize, received.end(), [](uint8_t b) { return !b; }));
     // The backup holds the table from before the update.
-    const QList<ProfileBackup> backups = ProfileBackupStore().list(
-        ProfileBackupStore::deviceFolder("CLI-TEST-1", QString(), QString()));
+    const QList<ProfileBackup> backups =
+        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("CLI-TEST-1", 0, 0, QString()));
     QCOMPARE(backups.size(), 1);
     QCOMPARE(backups.first().reason, QStringLiteral("firmware"));
     QCOMPARE(backups.first().profileCount, 4);
@@ -640,7 +640,7 @@ void TestCli::centerAndFactoryDefaults()
     QCOMPARE(reset.status, 0);
     QTRY_COMPARE(wheelBase->factoryResets(), 1);
     const QList<ProfileBackup> backups =
-        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("CENTRE", QString(), QString()));
+        ProfileBackupStore().list(ProfileBackupStore::deviceFolder("CENTRE", 0, 0, QString()));
     QCOMPARE(backups.size(), 1);
     QCOMPARE(backups.first().reason, QStringLiteral("factory-defaults"));
     QCOMPARE(backups.first().profileCount, 3);

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -250,6 +251,16 @@ private slots:
                                        << b + "\"centerOffset\" is \"nan\", expected a number";
         QTest::newRow("float overflow") << "profiles/1/centerOffset" << QJsonValue(1e39)
                                         << b + "\"centerOffset\" is 1e+39, outside the range";
+        // Text from the file holding "%1" is shown as it stands, and the
+        // message's own values still fill their places.
+        QTest::newRow("current as %1")
+            << "currentProfile" << QJsonValue("%1")
+            << "\"currentProfile\" is \"%1\", expected a profile number from 0 to 1.";
+        QTest::newRow("name bytes %1") << "profiles/1/nameBytes" << QJsonValue("%1")
+                                       << b + "\"nameBytes\" is \"%1\", expected 32 hexadecimal";
+        QTest::newRow("long name %0")
+            << "profiles/1/name" << QJsonValue("%0 is seventeen b")
+            << "\"name\" is \"%0 is seventeen b\", 17 bytes in UTF-8, longer than 16.";
     }
 
     void badDocument()
@@ -276,6 +287,14 @@ private slots:
         QTest::newRow("missing") << QByteArray() << "Cannot read";
         QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "is not a JSON document";
         QTest::newRow("array") << QByteArray("[]") << "the document is not a JSON object";
+        QTest::newRow("name twice")
+            << QByteArray(
+                   "{\"format\": \"zud-wheel-profiles\", \"version\": 1, \"currentProfile\": 0, "
+                   "\"profiles\": [{\"index\": 0}], \"profiles\": [{\"index\": 1}]}")
+            << "\"profiles\" appears twice in one object; each name may appear once.";
+        QTest::newRow("escaped name twice")
+            << QByteArray("{\"profiles\": [{\"maxForce\": 1, \"max\\u0046orce\": 2}]}")
+            << "\"maxForce\" appears twice";
         QTest::newRow("too large")
             << QByteArray(int(maxProfileFileBytes) + 1, ' ') << "too large for a profile file";
         QJsonObject many = QJsonDocument::fromJson(profileTableToJson(makeTable(1))).object();
@@ -348,24 +367,63 @@ private slots:
         QCOMPARE(profileTableDifferences(makeTable(3, 1), actual), lines);
     }
 
+    // A folder stays the device's across ports and replugs: the serial
+    // number, or without one the vendor id, product id and product string.
     void backupFolders_data()
     {
         QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("folder");
         QTest::newRow("serial") << "ZWB-0001"
+                                << "ZUD Wheel Base"
                                 << "ZWB-0001";
-        QTest::newRow("serial made safe") << "../a b"
-                                          << "_._a_b";
+        QTest::newRow("serial, other product") << " ZWB-0001 "
+                                               << "Other"
+                                               << "ZWB-0001";
         QTest::newRow("no serial") << ""
-                                   << "ZUD_Wheel_Base-_dev_hidraw3";
+                                   << "ZUD Wheel Base"
+                                   << "0483-a355-ZUD_Wheel_Base";
+        QTest::newRow("serial made safe") << QString::fromUtf8("\xc3\x84-1") << "ZUD Wheel Base"
+                                          << "_-1-67ee58ee";
+        QTest::newRow("blank serial") << "  "
+                                      << "ZUD Wheel Base"
+                                      << "0483-a355-ZUD_Wheel_Base";
     }
 
     void backupFolders()
     {
         QFETCH(QString, serial);
+        QFETCH(QString, product);
         QFETCH(QString, folder);
-        QCOMPARE(ProfileBackupStore::deviceFolder(serial, "ZUD Wheel Base", "/dev/hidraw3"),
-                 folder);
+        QCOMPARE(ProfileBackupStore::deviceFolder(serial, 0x0483, 0xA355, product), folder);
+    }
+
+    // Serial numbers that read alike once made safe keep folders of their
+    // own, each a plain name.
+    void distinctFolders_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::newRow("non-ASCII, same length")
+            << QString::fromUtf8("\xc3\x84-1") << QString::fromUtf8("\xc3\x96-1");
+        QTest::newRow("space and underscore") << "a b"
+                                              << "a_b";
+        QTest::newRow("dots") << "../a b"
+                              << "_._a_b";
+        QTest::newRow("long, differing at the end")
+            << QString(130, 'x') + "1" << QString(130, 'x') + "2";
+    }
+
+    void distinctFolders()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        const QString folderA = ProfileBackupStore::deviceFolder(a, 0x0483, 0xA355, "P");
+        const QString folderB = ProfileBackupStore::deviceFolder(b, 0x0483, 0xA355, "P");
+        QVERIFY2(folderA != folderB, qPrintable(folderA));
+        const QRegularExpression plain("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,119}$");
+        QVERIFY2(plain.match(folderA).hasMatch(), qPrintable(folderA));
+        QVERIFY2(plain.match(folderB).hasMatch(), qPrintable(folderB));
     }
 
     void backups()
@@ -382,13 +440,13 @@ private slots:
         store.setClock([&now] { return now; });
         QString error;
         const QString first = store.write("ZWB-0001", makeTable(3), "save", error);
-        QCOMPARE(first, dir.filePath("backups/ZWB-0001/2026-12-07-14-07-09-save.json"));
-        // The same second again gets its own name; an unreadable file shows -1.
+        QCOMPARE(first, dir.filePath("backups/ZWB-0001/000001-2026-12-07-14-07-09-save.json"));
+        // The same second again gets its own name, numbered in order.
         const QString second = store.write("ZWB-0001", makeTable(5), "factory-defaults", error);
         QCOMPARE(QFileInfo(second).fileName(),
-                 QString("2026-12-07-14-07-09-factory-defaults.json"));
+                 QString("000002-2026-12-07-14-07-09-factory-defaults.json"));
         const QString third = store.write("ZWB-0001", makeTable(1), "save", error);
-        QCOMPARE(QFileInfo(third).fileName(), QString("2026-12-07-14-07-09-save.2.json"));
+        QCOMPARE(QFileInfo(third).fileName(), QString("000003-2026-12-07-14-07-09-save.json"));
         QList<ProfileBackup> list = store.list("ZWB-0001");
         QCOMPARE(list.size(), 3);
         QCOMPARE(list[0].path, third);
@@ -426,6 +484,140 @@ private slots:
         error.clear();
         QVERIFY(blocked.write("ZWB-0001", makeTable(1), "save", error).isEmpty());
         QVERIFY2(error.contains("Cannot create the backup folder"), qPrintable(error));
+    }
+
+    // Neither a clock set back nor names of earlier versions dated ahead
+    // make a new backup look the oldest: the two written last stay, with
+    // the newest 48 of those before them.
+    void rotationAfterClockSetBack_data()
+    {
+        QTest::addColumn<bool>("unnumbered");
+        QTest::newRow("numbered backups dated ahead") << false;
+        QTest::newRow("unnumbered names dated ahead") << true;
+    }
+
+    void rotationAfterClockSetBack()
+    {
+        QFETCH(bool, unnumbered);
+        QTemporaryDir dir;
+        ProfileBackupStore store(dir.filePath("backups"));
+        const QDateTime ahead(QDate(2027, 6, 1), QTime(12, 0, 0));
+        QString error;
+        QStringList before; // oldest first
+        for (int i = 0; i < ProfileBackupStore::keptPerDevice; ++i) {
+            const QDateTime time = ahead.addSecs(i);
+            if (unnumbered) {
+                before << dir.filePath("backups/ZWB-0001/" + time.toString("yyyy-MM-dd-hh-mm-ss") +
+                                       "-save.json");
+                QVERIFY(QDir().mkpath(dir.filePath("backups/ZWB-0001")));
+                QVERIFY(writeProfileFile(before.last(), makeTable(2), error));
+            } else {
+                store.setClock([time] { return time; });
+                before << store.write("ZWB-0001", makeTable(2), "save", error);
+            }
+        }
+        store.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); });
+        const QString a = store.write("ZWB-0001", makeTable(3), "save", error);
+        const QString b = store.write("ZWB-0001", makeTable(4), "save", error);
+        const QList<ProfileBackup> list = store.list("ZWB-0001");
+        QCOMPARE(list.size(), ProfileBackupStore::keptPerDevice);
+        QCOMPARE(list[0].path, b);
+        QCOMPARE(list[1].path, a);
+        QCOMPARE(list[1].profileCount, 3);
+        QVERIFY(!QFileInfo::exists(before[0]) && !QFileInfo::exists(before[1]));
+        for (int i = 2; i < before.size(); ++i)
+            QCOMPARE(list[2 + before.size() - 1 - i].path, before[i]);
+    }
+
+    // Names without a number are read and count as older than every
+    // numbered one; within them the time and the ".<k>" of a second order.
+    void unnumberedNames()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("backups/ZWB-0001/");
+        QVERIFY(QDir().mkpath(folder));
+        QString error;
+        const QStringList names = {"2026-12-07-14-07-10-import.json",
+                                   "2026-12-07-14-07-09-save.2.json",
+                                   "2026-12-07-14-07-09-save.json"};
+        for (int i = names.size() - 1; i >= 0; --i) // in the order written
+            QVERIFY(writeProfileFile(folder + names[i], makeTable(2), error));
+        ProfileBackupStore store(dir.filePath("backups"));
+        store.setClock([] { return QDateTime(QDate(2020, 1, 1), QTime(0, 0, 0)); });
+        const QString written = store.write("ZWB-0001", makeTable(1), "save", error);
+        QCOMPARE(QFileInfo(written).fileName(), QString("000001-2020-01-01-00-00-00-save.json"));
+        const QList<ProfileBackup> list = store.list("ZWB-0001");
+        QCOMPARE(list.size(), 4);
+        QCOMPARE(list[0].path, written);
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(QFileInfo(list[i + 1].path).fileName(), names[i]);
+        QCOMPARE(list[1].reason, QString("import"));
+        QCOMPARE(list[1].time, QDateTime(QDate(2026, 12, 7), QTime(14, 7, 10)));
+        QCOMPARE(list[1].profileCount, 2);
+    }
+
+    // A name that is taken in any form, even one a check for an existing
+    // file misses (a link to nowhere), is left as it is: the backup takes
+    // the next number.
+    void takenNameIsNotReplaced()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("backups/ZWB-0001/");
+        QVERIFY(QDir().mkpath(folder));
+        const QString taken = folder + "000001-2026-12-07-14-07-09-save.json";
+        QVERIFY(QFile::link(dir.filePath("nowhere"), taken));
+        ProfileBackupStore store(dir.filePath("backups"));
+        store.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 7, 9)); });
+        QString error;
+        const QString written = store.write("ZWB-0001", makeTable(2), "save", error);
+        QCOMPARE(QFileInfo(written).fileName(), QString("000002-2026-12-07-14-07-09-save.json"));
+        QVERIFY(QFileInfo(taken).isSymLink());
+        QCOMPARE(QFileInfo(taken).symLinkTarget(), dir.filePath("nowhere"));
+    }
+
+    // Backups in the folders that earlier versions named are listed with
+    // the device's: the serial number made safe without its hash, and
+    // "<product>-<interface path>" of any port for a device without one.
+    void formerFolders_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QStringList>("former");
+        QTest::addColumn<QStringList>("others");
+        QTest::newRow("non-ASCII serial") << QString::fromUtf8("\xc3\x84-1") << QStringList{"_-1"}
+                                          << QStringList{"0483-a355-ZUD_Wheel_Base"};
+        QTest::newRow("no serial")
+            << QString()
+            << QStringList{"ZUD_Wheel_Base-_dev_hidraw3", "ZUD_Wheel_Base-_dev_hidraw7"}
+            << QStringList{"Other-_dev_hidraw3", "_-1"};
+        QTest::newRow("plain serial")
+            << "ZWB-0001" << QStringList() << QStringList{"ZUD_Wheel_Base-_dev_hidraw3"};
+    }
+
+    void formerFolders()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QStringList, former);
+        QFETCH(QStringList, others);
+        QTemporaryDir dir;
+        ProfileBackupStore store(dir.filePath("backups"));
+        QString error;
+        for (const QString &folder : former + others) {
+            QVERIFY(QDir().mkpath(store.root() + "/" + folder));
+            QVERIFY(writeProfileFile(store.root() + "/" + folder + "/2026-12-07-14-07-09-save.json",
+                                     makeTable(1), error));
+        }
+        const QString folder =
+            ProfileBackupStore::deviceFolder(serial, 0x0483, 0xA355, "ZUD Wheel Base");
+        store.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(1, 0, 0)); });
+        const QString written = store.write(folder, makeTable(2), "save", error);
+        QCOMPARE(store.formerFolders(serial, "ZUD Wheel Base"), former);
+        const QList<ProfileBackup> list =
+            store.list(folder, store.formerFolders(serial, "ZUD Wheel Base"));
+        QCOMPARE(list.size(), 1 + former.size());
+        QCOMPARE(list[0].path, written);
+        for (int i = 1; i < list.size(); ++i)
+            QVERIFY2(former.contains(QFileInfo(list[i].path).dir().dirName()),
+                     qPrintable(list[i].path));
     }
 };
 

@@ -59,11 +59,11 @@ struct Rig {
     ZUD_wheel_tool window;
     UsbDeviceZudWheelBase *wheelBase = nullptr;
 
-    explicit Rig(int profiles = 3)
+    explicit Rig(int profiles = 3, const QString &serialNumber = serial)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
-        config.device.serialNumber = serial.toStdWString();
+        config.device.serialNumber = serialNumber.toStdWString();
         emulator = emu::WheelBaseEmulator::plug(config);
         emulator->setProfiles(sampleProfiles(profiles), 1);
         window.setAttribute(Qt::WA_QuitOnClose, false);
@@ -125,6 +125,31 @@ bool happened(Rig &rig, const QString &operation, const ProfileTable &imported)
     if (operation == "bootloader")
         return !rig.emulator->isPlugged();
     return profileTableOf(*rig.wheelBase) == imported;
+}
+
+// Opens "Backups…" and answers its list with row (or cancels with -1) once
+// ready returns true; returns the rows offered.
+QStringList chooseBackup(Rig &rig, int row, const std::function<bool()> &ready = {})
+{
+    QStringList offered;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
+            offered = dialog->comboBoxItems();
+            if (ready && !ready())
+                return;
+            if (row < 0) {
+                dialog->reject();
+                return;
+            }
+            dialog->findChild<QComboBox *>()->setCurrentIndex(row);
+            dialog->accept();
+        }
+    });
+    chooser.start(1);
+    DialogAnswerer answers; // "There are no backups" when it comes
+    rig.click("pushButton_RestoreBackup");
+    return offered;
 }
 
 } // namespace
@@ -536,6 +561,84 @@ private slots:
                  qPrintable(offered[0]));
         QVERIFY(profileTableOf(*rig.wheelBase) == loaded);
         QCOMPARE(backups().size(), 2); // restoring is an import, backed up too
+    }
+
+    // Two backups of the same second and reason read alike in the list; the
+    // row chosen is the one restored.
+    void restoreChosenOfTwoAlike()
+    {
+        Rig rig;
+        RIG_READY(rig);
+        ProfileBackupStore store;
+        store.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 7, 9)); });
+        const ProfileTable older = tableOf(sampleProfiles(3), 0);
+        ProfileTable newer = older;
+        newer.profiles[2].maxForce = 77;
+        QString error;
+        QVERIFY(!store.write(serial, older, "save", error).isEmpty());
+        QVERIFY(!store.write(serial, newer, "save", error).isEmpty());
+        const QStringList offered = chooseBackup(rig, 1);
+        QCOMPARE(offered.size(), 2);
+        QCOMPARE(offered[0], offered[1]);
+        QVERIFY(profileTableOf(*rig.wheelBase) == older);
+    }
+
+    // A backup goes back only into the wheel base it was listed for: one
+    // chosen after another wheel base was selected restores nothing.
+    void restoreAfterAnotherWasSelected()
+    {
+        Rig rig;
+        RIG_READY(rig);
+        emu::WheelBaseEmulator::Config config;
+        config.streamRate = 0;
+        config.device.serialNumber = L"ZWB-T2";
+        auto other = emu::WheelBaseEmulator::plug(config);
+        discover(rig.window);
+        QComboBox *devices = child<QComboBox>(rig.window, "comboBox_UsbDevice");
+        QTRY_COMPARE(devices->count(), 2);
+        QString error;
+        QVERIFY(!ProfileBackupStore()
+                     .write(serial, tableOf(sampleProfiles(5), 4), "save", error)
+                     .isEmpty());
+        QStringList shown;
+        QObject::connect(rig.window.statusBar(), &QStatusBar::messageChanged,
+                         [&](const QString &text) { shown << text; });
+        // The other one is selected, and its table loaded, while the list is open.
+        chooseBackup(rig, 0, [&] {
+            devices->setCurrentIndex(1);
+            return !shown.filter("Settings loaded").isEmpty();
+        });
+        auto *second = deviceOf<UsbDeviceZudWheelBase>(rig.window, other->device());
+        QVERIFY(second);
+        QVERIFY(profileTableOf(*second) == tableOf(other->profiles(), other->currentProfile()));
+        QVERIFY(!rig.window.isWindowModified());
+        QVERIFY2(!shown.filter("Nothing was restored").isEmpty(), qPrintable(shown.join('\n')));
+    }
+
+    // A wheel base without a serial number finds its backups again on
+    // another port, with those an earlier version kept under the port's
+    // name.
+    void backupsWithoutSerialAfterReplug()
+    {
+        QString error;
+        const QString former = ProfileBackupStore().root() + "/ZUD_Wheel_Base-_dev_hidraw3";
+        QVERIFY(QDir().mkpath(former));
+        QVERIFY(writeProfileFile(former + "/2026-12-07-14-07-09-save.json",
+                                 tableOf(sampleProfiles(2), 0), error));
+        {
+            Rig rig(3, QString());
+            RIG_READY(rig);
+            rig.edit();
+            rig.emulator->unplug();
+            QTRY_VERIFY(rig.status().contains("unsaved"));
+        }
+        Rig again(3, QString());
+        RIG_READY(again);
+        const QStringList offered = chooseBackup(again, -1);
+        QCOMPARE(offered.size(), 2);
+        QVERIFY2(offered[0].contains("unsaved"), qPrintable(offered[0]));
+        QVERIFY2(offered[1].contains("2026-12-07 14:07:09   save   2 profiles"),
+                 qPrintable(offered[1]));
     }
 };
 

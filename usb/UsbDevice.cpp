@@ -26,6 +26,10 @@ UsbDevice::UsbDevice(QString id, hid_device *hidDevice)
         serial[productStringChars - 1] = L'\0';
         serialNumber = QString::fromWCharArray(serial, int(std::wcslen(serial)));
     }
+    if (const hid_device_info *info = hid_get_device_info(hidDevice)) {
+        vendorId = info->vendor_id;
+        productId = info->product_id;
+    }
 
     retryTimer.setSingleShot(true);
     retryTimer.setInterval(retryIntervalMs);

@@ -42,6 +42,10 @@ public:
     // The interface's HID serial number, read once when it was opened; empty
     // when the device has none.
     QString getSerialNumber() const { return serialNumber; }
+    // The interface's vendor and product ids as the HID layer reports them,
+    // read once when it was opened (0 when it reported none).
+    uint16_t getVendorId() const { return vendorId; }
+    uint16_t getProductId() const { return productId; }
     // For the reader thread, which reads through the handle and nothing else.
     hid_device *getHidDevice() const { return hidDevice; }
 
@@ -110,6 +114,8 @@ protected:
     QString id;
     QString productString;
     QString serialNumber;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
     hid_device *hidDevice;
     ZudUsbReport lastReport;
     QTimer retryTimer;
