@@ -107,15 +107,8 @@ QString UsbDevice::activityOf(unsigned turns)
 
 bool UsbDevice::lockDevice(unsigned turns)
 {
-    if (!lock) {
-        int vendorId = 0;
-        int productId = 0;
-        if (hid_device_info *info = hid_get_device_info(hidDevice)) {
-            vendorId = info->vendor_id;
-            productId = info->product_id;
-        }
+    if (!lock)
         lock = std::make_unique<DeviceLock>(serialNumber, vendorId, productId, id);
-    }
     if (lock->tryLock(activityOf(turns)))
         return true;
     // A folder that cannot be written holds nobody's lock: the exchange goes
