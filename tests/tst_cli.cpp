@@ -300,6 +300,8 @@ void TestCli::badFiles_data()
         << "update-firmware" << QByteArray("<none>") << qint64(0) << "Cannot use the firmware file";
     QTest::newRow("firmware too large") << "update-firmware" << QByteArray()
                                         << qint64(32767 * 32 + 1) << "Firmware image too large";
+    QTest::newRow("firmware empty")
+        << "update-firmware" << QByteArray() << qint64(0) << "in.bin: The firmware file is empty.";
     QTest::newRow("profiles missing")
         << "import-profiles" << QByteArray("<none>") << qint64(0) << "in.bin";
     QTest::newRow("profiles not JSON")
