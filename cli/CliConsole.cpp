@@ -2,6 +2,33 @@
 
 #include <QFileDevice>
 
+QString printableText(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control) {
+            result.append(c);
+            continue;
+        }
+        switch (c.unicode()) {
+        case '\n':
+            result.append(QLatin1String("\\n"));
+            break;
+        case '\r':
+            result.append(QLatin1String("\\r"));
+            break;
+        case '\t':
+            result.append(QLatin1String("\\t"));
+            break;
+        default:
+            // Every control character is below U+00A0.
+            result.append(QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')));
+        }
+    }
+    return result;
+}
+
 void CliConsole::write(QIODevice &device, const QByteArray &bytes)
 {
     device.write(bytes);

@@ -15,6 +15,11 @@ constexpr int deviceFailed = 3;
 constexpr int fileError = 4;
 } // namespace CliExit
 
+// Text from a device (product strings, serial numbers) as a terminal may
+// show it: control characters are written as escapes (\n, \r, \t, \x1b,
+// ...), so that they can neither fake a line nor reach the terminal.
+QString printableText(const QString &text);
+
 class CliConsole {
 public:
     CliConsole(QIODevice &out, QIODevice &err, bool errIsTerminal)

@@ -127,7 +127,8 @@ int DeviceSession::select(const QString &path, const QList<DeviceKind> &kinds, Q
         if (kinds.contains(identity.kind))
             candidates.append(identity);
     const auto describe = [](const DeviceIdentity &d) {
-        return QStringLiteral("  %1  %2 (%3)").arg(d.path, deviceKindName(d.kind), d.product);
+        return QStringLiteral("  %1  %2 (%3)")
+            .arg(printableText(d.path), deviceKindName(d.kind), printableText(d.product));
     };
 
     if (!path.isEmpty()) {

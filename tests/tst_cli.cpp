@@ -118,6 +118,8 @@ private slots:
     void usage_data();
     void usage();
     void list_json();
+    void listShowsDeviceStrings_data();
+    void listShowsDeviceStrings();
     void deviceChoice_data();
     void deviceChoice();
     void badFiles_data();
@@ -243,6 +245,51 @@ void TestCli::list_json()
     QCOMPARE(text.out.count('\n'), 3);
     QVERIFY(text.out.contains("wheel base\tZUD Wheel Base\t" + pathOf(wheelBase->device()) +
                               "\tWB-42\t0483:a355\n"));
+}
+
+// A device's strings cannot fake a line, reach the terminal or be taken for
+// place markers in the text; JSON keeps them exactly.
+void TestCli::listShowsDeviceStrings_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("productShown");
+    QTest::addColumn<QString>("serialShown");
+    QTest::newRow("line break and tab") << "ZUD Wheel Base\r\nwheel base\tFAKE"
+                                        << "S1"
+                                        << "ZUD Wheel Base\\r\\nwheel base\\tFAKE"
+                                        << "S1";
+    QTest::newRow("escape sequences") << "ZUD Wheel Base\x1b[2J\u009b1m"
+                                      << "S\x7f"
+                                      << "ZUD Wheel Base\\x1b[2J\\x9b1m"
+                                      << "S\\x7f";
+    QTest::newRow("place markers") << "ZUD Wheel Base %2"
+                                   << "AB%1CD"
+                                   << "ZUD Wheel Base %2"
+                                   << "AB%1CD";
+}
+
+void TestCli::listShowsDeviceStrings()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, serial);
+    QFETCH(QString, productShown);
+    QFETCH(QString, serialShown);
+    emu::WheelBaseEmulator::Config config;
+    config.device.productString = product.toStdWString();
+    config.device.serialNumber = serial.toStdWString();
+    auto wheelBase = emu::WheelBaseEmulator::plug(config);
+
+    const CliRun text = runCli({"list"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.out.count('\n'), 1);
+    QCOMPARE(text.out, QStringLiteral("wheel base\t%1\t%2\t%3\t0483:a355\n")
+                           .arg(productShown, pathOf(wheelBase->device()), serialShown));
+
+    const CliRun json = runCli({"list", "--json"});
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject();
+    QCOMPARE(object.value("product").toString(), product);
+    QCOMPARE(object.value("serial").toString(), serial);
 }
 
 void TestCli::deviceChoice_data()
