@@ -29,9 +29,10 @@ QString printableText(const QString &text)
     return result;
 }
 
-void CliConsole::write(QIODevice &device, const QByteArray &bytes)
+bool CliConsole::write(QIODevice &device, const QByteArray &bytes)
 {
-    device.write(bytes);
+    bool written = device.write(bytes) == bytes.size();
     if (auto *file = qobject_cast<QFileDevice *>(&device))
-        file->flush();
+        written = file->flush() && written;
+    return written;
 }

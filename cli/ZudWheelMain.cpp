@@ -66,7 +66,8 @@ QString toolHelp(const QString &program)
           << QStringLiteral("messages to standard error.") << QString()
           << QStringLiteral("Exit status: 0 done, 1 no such device, 2 usage error, 3 the device "
                             "refused, failed")
-          << QStringLiteral("or left, 4 a file that cannot be read, written or parsed.");
+          << QStringLiteral("or left, 4 a file that cannot be read, written or parsed (standard "
+                            "output too).");
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -284,7 +285,14 @@ int zudWheelMain(int argc, char **argv, QIODevice &out, QIODevice &err, bool err
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     CliConsole console(out, err, errIsTerminal);
-    return run(arguments, console);
+    const int status = run(arguments, console);
+    // A result that did not reach standard output is no success.
+    if (status == CliExit::done && !console.outError().isEmpty()) {
+        console.err(
+            QStringLiteral("Writing to standard output failed: %1").arg(console.outError()));
+        return CliExit::fileError;
+    }
+    return status;
 }
 
 int zudWheelMain(int argc, char **argv)

@@ -29,7 +29,8 @@ struct CliRun {
     QString err;
 };
 
-CliRun runCli(const QStringList &arguments)
+// out: where standard output goes instead of a buffer.
+CliRun runCli(const QStringList &arguments, QIODevice *out = nullptr)
 {
     QList<QByteArray> bytes{QByteArrayLiteral("zud-wheel")};
     for (const QString &argument : arguments)
@@ -38,13 +39,13 @@ CliRun runCli(const QStringList &arguments)
     for (QByteArray &argument : bytes)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    QBuffer out;
+    QBuffer outBuffer;
     QBuffer err;
-    out.open(QIODevice::WriteOnly);
+    outBuffer.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
     CliRun run;
-    run.status = zudWheelMain(int(bytes.size()), argv.data(), out, err, false);
-    run.out = QString::fromUtf8(out.data());
+    run.status = zudWheelMain(int(bytes.size()), argv.data(), out ? *out : outBuffer, err, false);
+    run.out = QString::fromUtf8(outBuffer.data());
     run.err = QString::fromUtf8(err.data());
     return run;
 }
@@ -118,6 +119,8 @@ private slots:
     void usage_data();
     void usage();
     void list_json();
+    void outputFails_data();
+    void outputFails();
     void listShowsDeviceStrings_data();
     void listShowsDeviceStrings();
     void deviceChoice_data();
@@ -290,6 +293,28 @@ void TestCli::listShowsDeviceStrings()
     const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject();
     QCOMPARE(object.value("product").toString(), product);
     QCOMPARE(object.value("serial").toString(), serial);
+}
+
+void TestCli::outputFails_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("list") << QStringList{"list"};
+    QTest::newRow("list --json") << QStringList{"list", "--json"};
+    QTest::newRow("help") << QStringList{"--help"};
+}
+
+// zud-wheel list > /dev/full
+void TestCli::outputFails()
+{
+    QFETCH(QStringList, arguments);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        QSKIP("no /dev/full here");
+    const CliRun run = runCli(arguments, &full);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains("Writing to standard output failed: No space left on device"),
+             qPrintable(run.err));
 }
 
 void TestCli::deviceChoice_data()
