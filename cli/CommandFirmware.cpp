@@ -43,7 +43,7 @@ public:
                                             "stop anyway."));
                 return;
             }
-            session_.requestStop();
+            session_.requestStop(interrupts_.cause());
         });
     }
 
@@ -129,7 +129,8 @@ int FirmwareUpdate::enterBootloader()
     if (!bootloaderId_.isEmpty())
         return CliExit::done;
     const QString what = wait == DeviceSession::Wait::Interrupted
-                             ? QStringLiteral("stopped by Ctrl-C while waiting for the bootloader")
+                             ? QStringLiteral("stopped by %1 while waiting for the bootloader")
+                                   .arg(session_.stopCause())
                              : QStringLiteral("no bootloader appeared within %1 s")
                                    .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(originId_))
@@ -217,7 +218,8 @@ int FirmwareUpdate::transfer()
                            "when it shows up as a bootloader (zud-wheel list), "
                            "run update-firmware again."));
     case DeviceSession::Wait::Interrupted:
-        return reportStepFailure(console_, step, QStringLiteral("stopped by Ctrl-C %1").arg(at),
+        return reportStepFailure(console_, step,
+                                 QStringLiteral("stopped by %1 %2").arg(session_.stopCause(), at),
                                  stillInBootloader);
     }
     return CliExit::deviceFailed;
@@ -251,7 +253,8 @@ int FirmwareUpdate::exitBootloader()
     }
     const QString what =
         wait == DeviceSession::Wait::Interrupted
-            ? QStringLiteral("stopped by Ctrl-C while waiting for the device to come back")
+            ? QStringLiteral("stopped by %1 while waiting for the device to come back")
+                  .arg(session_.stopCause())
             : QStringLiteral("the device did not come back within %1 s")
                   .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(bootloaderId_))

@@ -143,26 +143,29 @@ int runLog(CommandContext &context)
 
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session,
-                     [&session] { session.requestStop(); });
+                     [&] { session.requestStop(interrupts.cause()); });
 
+    // A log that ends before the first update has nothing to keep: that is
+    // a failure, whatever ended it.
     const QString step = QStringLiteral("Logging");
+    console.err(QStringLiteral("Waiting for live data from %1 (up to %2 s)...")
+                    .arg(id)
+                    .arg(context.timeouts.replyMs / 1000.0));
     DeviceSession::Wait wait = session.waitFor([&] { return state.started || state.writeFailed; },
                                                context.timeouts.replyMs, id);
     if (wait != DeviceSession::Wait::Done) {
         QObject::disconnect(updates);
         file.cancelWriting();
-        const QString notWritten = QStringLiteral("%1 was not written.").arg(path);
+        QString what;
         if (wait == DeviceSession::Wait::Left)
-            return reportStepFailure(console, step, QStringLiteral("the device left the bus"),
-                                     notWritten);
-        if (wait == DeviceSession::Wait::Interrupted) {
-            console.err(QStringLiteral("Stopped before any data arrived; %1").arg(notWritten));
-            return CliExit::done;
-        }
-        return reportStepFailure(console, step,
-                                 QStringLiteral("no live data arrived within %1 s")
-                                     .arg(context.timeouts.replyMs / 1000.0),
-                                 notWritten);
+            what = QStringLiteral("the device left the bus before any data arrived");
+        else if (wait == DeviceSession::Wait::Interrupted)
+            what = QStringLiteral("stopped by %1 before any data arrived").arg(session.stopCause());
+        else
+            what = QStringLiteral("no live data arrived within %1 s")
+                       .arg(context.timeouts.replyMs / 1000.0);
+        return reportStepFailure(console, step, what,
+                                 QStringLiteral("%1 was not written.").arg(path));
     }
 
     console.err(QStringLiteral("Logging %1 for %2 s to %3 (Ctrl-C ends it early)...")

@@ -1,6 +1,7 @@
 // `export-profiles` and `import-profiles`: the wheel base's table to and
 // from the profile file format the window uses.
 #include "cli/Commands.h"
+#include "cli/InterruptWatcher.h"
 #include "cli/ProfileBackup.h"
 #include "cli/WheelBaseExchange.h"
 
@@ -54,6 +55,12 @@ int runImportProfiles(CommandContext &context)
     QString id;
     if (const int status = session.select(context.devicePath, {DeviceKind::WheelBase}, id))
         return status;
+    // Ctrl-C (or the end of the terminal) stops the step running and says
+    // what the device holds then, instead of ending the process silently in
+    // the middle of the save.
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session,
+                     [&] { session.requestStop(interrupts.cause()); });
     QString backupPath;
     ProfileTable before;
     if (const int status =

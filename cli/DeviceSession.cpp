@@ -232,8 +232,9 @@ void DeviceSession::restartWaitClock()
         waitTimer_.start();
 }
 
-void DeviceSession::requestStop()
+void DeviceSession::requestStop(const QString &cause)
 {
+    stopCause_ = cause;
     stopRequested_ = true;
     wake();
 }

@@ -86,7 +86,9 @@ public:
     // For slots: the running wait looks at its condition again.
     void wake();
     void restartWaitClock();
-    void requestStop();
+    // cause names what stopped the wait, for messages ("Ctrl-C", ...).
+    void requestStop(const QString &cause = QString());
+    QString stopCause() const { return stopCause_; }
 
 private slots:
     void onConnected(UsbDevice *device);
@@ -104,4 +106,5 @@ private:
     QTimer waitTimer_;
     bool timedOut_ = false;
     bool stopRequested_ = false;
+    QString stopCause_;
 };

@@ -72,7 +72,7 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
         what = QStringLiteral("the wheel base left the bus");
         break;
     case DeviceSession::Wait::Interrupted:
-        what = QStringLiteral("stopped");
+        what = QStringLiteral("stopped by %1").arg(session.stopCause());
         break;
     }
     return reportStepFailure(console, step, what, stateOnFailure);

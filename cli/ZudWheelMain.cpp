@@ -63,7 +63,9 @@ QString toolHelp(const QString &program)
                             "they refuse when more")
           << QStringLiteral("than one device could be meant. Results go to standard output, "
                             "progress and")
-          << QStringLiteral("messages to standard error.") << QString()
+          << QStringLiteral("messages to standard error. SIGTERM and SIGHUP are handled as "
+                            "Ctrl-C is.")
+          << QString()
           << QStringLiteral("Exit status: 0 done, 1 no such device, 2 usage error, 3 the device "
                             "refused, failed")
           << QStringLiteral("or left, 4 a file that cannot be read, written or parsed (standard "
@@ -219,7 +221,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Saves the profiles of FILE to the wheel base."),
          QStringLiteral("Validates FILE (a file with a fault is refused, naming the profile and "
                         "the field, and the device is not touched), backs up the device's table, "
-                        "saves the file's table to the device, reads it back and verifies it."),
+                        "saves the file's table to the device, reads it back and verifies it. "
+                        "Ctrl-C stops it and says what the device holds then."),
          true,
          {{QStringLiteral("FILE"), QStringLiteral("The profile file to import.")}},
          {},
@@ -243,7 +246,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Logs the live data of a wheel base or pedals to the CSV file FILE for N "
                         "seconds, in the window's CSV formats: a wheel base's updates at most one "
                         "per 16 ms as the window logs them, or every report with --every-report; "
-                        "every pedals report. Ctrl-C ends the log early and keeps it."),
+                        "every pedals report. Ctrl-C ends the log early and keeps it; a log "
+                        "that ends before any data arrived is not written (status 3)."),
          true,
          {{QStringLiteral("FILE"), QStringLiteral("The CSV file to write.")}},
          {QCommandLineOption(QStringLiteral("seconds"), QStringLiteral("How long to log."),

@@ -50,6 +50,34 @@ CliRun runCli(const QStringList &arguments, QIODevice *out = nullptr)
     return run;
 }
 
+// Runs a command and raises signal once standard error shows trigger.
+CliRun runCliInterrupted(const QStringList &arguments, const QByteArray &trigger, int signal)
+{
+    QList<QByteArray> bytes{QByteArrayLiteral("zud-wheel")};
+    for (const QString &argument : arguments)
+        bytes.append(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    bool sent = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!sent && err.data().contains(trigger)) {
+            sent = true;
+            std::raise(signal);
+        }
+    });
+    poll.start(5);
+    CliRun run;
+    run.status = zudWheelMain(int(argv.size()), argv.data(), out, err, false);
+    run.out = QString::fromUtf8(out.data());
+    run.err = QString::fromUtf8(err.data());
+    return run;
+}
+
 // Device commands wait this long in the tests instead of 15 s.
 const QString shortWait = QStringLiteral("--wait-ms=3000");
 
@@ -134,6 +162,8 @@ private slots:
     void firmwareFailures();
     void ctrlC_data();
     void ctrlC();
+    void interrupts_data();
+    void interrupts();
     void log_data();
     void log();
     void centerAndFactoryDefaults();
@@ -615,6 +645,68 @@ void TestCli::ctrlC()
         QVERIFY(text.contains("still in the bootloader: run update-firmware again"));
         QVERIFY(!bootloader->transferEnded());
     }
+}
+
+// SIGTERM and SIGHUP (a closed terminal) get the care Ctrl-C gets: a log
+// keeps its file, and the other commands stop saying what state the device
+// is left in.
+void TestCli::interrupts_data()
+{
+    QTest::addColumn<QString>("wheel"); // streaming, silent or slow
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("trigger");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text"); // on standard output for status 0, else on standard error
+    const QStringList log{"log", "live.csv", "--seconds", "60"};
+    QTest::newRow("log, SIGHUP") << "streaming" << log << QByteArray("Logging vhid") << SIGHUP << 0
+                                 << "Logged";
+    QTest::newRow("log, SIGTERM") << "streaming" << log << QByteArray("Logging vhid") << SIGTERM
+                                  << 0 << "Logged";
+    QTest::newRow("log, Ctrl-C before any data")
+        << "silent" << log << QByteArray("Waiting for live data") << SIGINT << 3
+        << "Logging failed: stopped by Ctrl-C before any data arrived.";
+    QTest::newRow("import, Ctrl-C while saving")
+        << "slow" << QStringList{"import-profiles", "table.json"} << QByteArray("Backed up")
+        << SIGINT << 3
+        << "Saving the profiles failed: stopped by Ctrl-C. The device may hold part of the new "
+           "table; its table before the import is in ";
+    QTest::newRow("update, SIGTERM waiting for the bootloader")
+        << "silent" << QStringList{"update-firmware", "new.fw"}
+        << QByteArray("Waiting for the bootloader") << SIGTERM << 3
+        << "Entering the bootloader failed: stopped by SIGTERM while waiting for the bootloader.";
+}
+
+void TestCli::interrupts()
+{
+    QFETCH(QString, wheel);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, trigger);
+    QFETCH(int, signal);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = wheel == "streaming" ? 1000 : 0;
+    auto wheelBase =
+        emu::WheelBaseEmulator::plug(config); // leaves for a bootloader that never comes
+    if (wheel == "slow")
+        wheelBase->setReplyDelay(std::chrono::milliseconds(50));
+    ProfileTable table;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(4))
+        table.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("table.json"), table, error), qPrintable(error));
+    QFile firmware(file("new.fw"));
+    QVERIFY(firmware.open(QIODevice::WriteOnly) && firmware.write(randomBytes(320, 1)) == 320);
+    firmware.close();
+
+    for (QString &argument : arguments)
+        if (argument.contains('.'))
+            argument = file(argument);
+    const CliRun run = runCliInterrupted(arguments << shortWait, trigger, signal);
+    QCOMPARE(run.status, status);
+    QVERIFY2((status ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+    QCOMPARE(QFile::exists(file("live.csv")), arguments.first() == "log" && status == 0);
 }
 
 void TestCli::log_data()
