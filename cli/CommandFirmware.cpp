@@ -90,10 +90,17 @@ int FirmwareUpdate::run()
     deviceKindOf(session_.device(originId_), originKind_);
 
     if (originKind_ == DeviceKind::WheelBase) {
+        // A firmware too old (or too new) to hand over its table is what an
+        // update is for: it goes on without a backup.
+        QString unreadable;
         if (const int status = backUpWheelBaseTable(session_, originId_, QStringLiteral("firmware"),
-                                                    backupPath_, &backup_))
+                                                    backupPath_, &backup_, &unreadable))
             return status;
-        haveBackup_ = true;
+        haveBackup_ = unreadable.isEmpty();
+        if (!haveBackup_)
+            console_.err(QStringLiteral("No backup: the wheel base's profiles cannot be read (%1); "
+                                        "going on with the update.")
+                             .arg(unreadable));
     }
     if (originKind_ == DeviceKind::Bootloader)
         bootloaderId_ = originId_;

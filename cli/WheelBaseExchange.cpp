@@ -9,7 +9,7 @@ namespace {
 enum class Exchange { Load, Save, Center };
 
 int runExchange(DeviceSession &session, const QString &id, Exchange exchange, const QString &step,
-                const QString &stateOnFailure)
+                const QString &stateOnFailure, QString *unreadable = nullptr)
 {
     CliConsole &console = session.console();
     auto *wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
@@ -57,6 +57,14 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
 
     if (wait == DeviceSession::Wait::Done && !failed)
         return CliExit::done;
+    if (wait == DeviceSession::Wait::Done && unreadable) {
+        const auto *refusing = session.deviceAs<UsbDeviceZudWheelBase>(id);
+        if (refusing &&
+            refusing->settingsVersion != UsbDeviceZudWheelBase::compatibleSettingsVersion) {
+            *unreadable = message.trimmed();
+            return CliExit::done;
+        }
+    }
     QString what;
     switch (wait) {
     case DeviceSession::Wait::Done:
@@ -88,9 +96,9 @@ int reportStepFailure(CliConsole &console, const QString &step, const QString &w
 }
 
 int loadWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,
-                       const QString &stateOnFailure)
+                       const QString &stateOnFailure, QString *unreadable)
 {
-    return runExchange(session, id, Exchange::Load, step, stateOnFailure);
+    return runExchange(session, id, Exchange::Load, step, stateOnFailure, unreadable);
 }
 
 int saveWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,

@@ -230,7 +230,8 @@ const QList<CliCommand> &cliCommands()
         {QStringLiteral("update-firmware"),
          QStringLiteral("FILE"),
          QStringLiteral("Updates the firmware of a wheel base, pedals or bootloader."),
-         QStringLiteral("Checks FILE, backs up a wheel base's profiles, enters the bootloader and "
+         QStringLiteral("Checks FILE, backs up a wheel base's profiles (one whose firmware cannot "
+                        "hand them over is updated without a backup), enters the bootloader and "
                         "waits for it (up to 15 s), transfers the image with progress, exits the "
                         "bootloader and waits for the device to come back (up to 15 s); a wheel "
                         "base's profiles are then compared with the backup. During the transfer "

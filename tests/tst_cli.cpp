@@ -112,10 +112,13 @@ struct WheelBaseRig {
     std::shared_ptr<emu::WheelBaseEmulator> returned;
     std::shared_ptr<emu::BootloaderEmulator> bootloader;
 
-    explicit WheelBaseRig(bool keepTable)
+    // settingsVersion: the layout of the firmware before the update; the
+    // new one speaks the tool's.
+    explicit WheelBaseRig(bool keepTable, uint8_t settingsVersion = 3)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
+        config.settingsVersion = settingsVersion;
         config.device.serialNumber = L"CLI-TEST-1";
         config.onEnterBootloader = [this, keepTable, config] {
             const auto profiles = wheelBase->profiles();
@@ -124,6 +127,7 @@ struct WheelBaseRig {
             boot.restartApplication = [this, keepTable, config, profiles, current] {
                 auto again = config;
                 again.onEnterBootloader = nullptr;
+                again.settingsVersion = 3;
                 returned = emu::WheelBaseEmulator::plug(again);
                 if (keepTable)
                     returned->setProfiles(profiles, current);
@@ -483,19 +487,30 @@ void TestCli::updateFirmware_data()
 {
     QTest::addColumn<bool>("keepTable");
     QTest::addColumn<int>("imageSize");
+    QTest::addColumn<int>("settingsVersion");
     QTest::addColumn<QString>("verdict");
     QTest::newRow("profiles kept")
-        << true << 4000 << "The profiles survived the update: 4 profiles";
+        << true << 4000 << 3 << "The profiles survived the update: 4 profiles";
     QTest::newRow("profiles reset, odd size")
-        << false << 1001 << "The profiles did not survive the update";
+        << false << 1001 << 3 << "The profiles did not survive the update";
+    // A table that cannot be read is what the update is for.
+    QTest::newRow("older firmware, no backup")
+        << true << 1000 << 2
+        << "No backup: the wheel base's profiles cannot be read (Device has an older firmware. "
+           "Please update the firmware.); going on with the update.\n";
+    QTest::newRow("newer firmware, no backup")
+        << true << 1000 << 4
+        << "cannot be read (Device had a newer firmware. Please update this "
+           "config tool.); going on";
 }
 
 void TestCli::updateFirmware()
 {
     QFETCH(bool, keepTable);
     QFETCH(int, imageSize);
+    QFETCH(int, settingsVersion);
     QFETCH(QString, verdict);
-    WheelBaseRig rig(keepTable);
+    WheelBaseRig rig(keepTable, uint8_t(settingsVersion));
     const QByteArray image = randomBytes(imageSize, 7);
     QFile out(file("new.fw"));
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(image) == image.size());
@@ -503,7 +518,7 @@ void TestCli::updateFirmware()
 
     const CliRun run = runCli({"update-firmware", file("new.fw"), shortWait});
     QCOMPARE(run.status, 0);
-    QVERIFY2(run.out.contains(verdict), qPrintable(run.out + run.err));
+    QVERIFY2((run.out + run.err).contains(verdict), qPrintable(run.out + run.err));
     QVERIFY(run.out.contains("The wheel base is back at " + pathOf(rig.returned->device())));
     // One progress line per tenth on a pipe.
     QVERIFY(run.err.contains("Firmware: 50 %"));
@@ -521,6 +536,10 @@ void TestCli::updateFirmware()
     // The backup holds the table from before the update.
     const QList<ProfileBackup> backups = ProfileBackupStore().list(
         ProfileBackupStore::deviceFolder("CLI-TEST-1", QString(), QString()));
+    if (settingsVersion != 3) {
+        QVERIFY(backups.isEmpty());
+        return;
+    }
     QCOMPARE(backups.size(), 1);
     QCOMPARE(backups.first().reason, QStringLiteral("firmware"));
     QCOMPARE(backups.first().profileCount, 4);
@@ -530,6 +549,11 @@ void TestCli::firmwareFailures_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("err");
+    // A table that can be read but not taken over stops the update.
+    QTest::newRow("backup refused")
+        << "bad count"
+        << "Loading the profiles for the backup failed: the wheel base refused: Device reported "
+           "101 profiles";
     QTest::newRow("no bootloader appears")
         << "no bootloader"
         << "Entering the bootloader failed: no bootloader appeared within 1.5 s. The wheel base "
@@ -558,10 +582,12 @@ void TestCli::firmwareFailures()
     QFETCH(QString, err);
     std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
     std::shared_ptr<emu::BootloaderEmulator> bootloader;
-    if (fault == "no bootloader") {
+    if (fault == "no bootloader" || fault == "bad count") {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
         wheelBase = emu::WheelBaseEmulator::plug(config); // leaves, and nothing comes
+        if (fault == "bad count")
+            wheelBase->setReportedProfileCount(101);
     } else {
         emu::BootloaderEmulator::Config config;
         config.restartApplication = [] {}; // leaves, and nothing comes
