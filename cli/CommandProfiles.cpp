@@ -37,6 +37,12 @@ int runExportProfiles(CommandContext &context)
     return CliExit::done;
 }
 
+namespace {
+// How long the read-back waits for the end of a save still being repeated:
+// three repeats.
+constexpr int saveEndRepeatMs = 600;
+} // namespace
+
 int runImportProfiles(CommandContext &context)
 {
     CliConsole &console = context.console;
@@ -87,6 +93,12 @@ int runImportProfiles(CommandContext &context)
     applyProfileTable(imported, *wheelBase);
     if (const int status = saveWheelBaseTable(session, id, saving, partly))
         return status;
+    // The closing report of the save may still be repeated (its write
+    // failed); the read-back at once would take its place before the device
+    // has seen the end of the save. The repeat never gets an answer and goes
+    // on until the next command, so after a few the read-back goes ahead,
+    // as the window's verified save does.
+    session.waitUntilSent(id, saveEndRepeatMs);
 
     // Read back what the device stores and compare it with what was sent.
     const QString verifying = QStringLiteral("Verifying the saved profiles");

@@ -220,6 +220,21 @@ DeviceSession::Wait DeviceSession::waitFor(const std::function<bool()> &done, in
     return result;
 }
 
+DeviceSession::Wait DeviceSession::waitUntilSent(const QString &id, int timeoutMs)
+{
+    const auto sent = [&] {
+        UsbDevice *sending = device(id);
+        return sending && !sending->isRetryArmed();
+    };
+    if (sent())
+        return Wait::Done;
+    // The repeats run on the device's own timer: look at it now and then.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, &DeviceSession::wake);
+    poll.start(20);
+    return waitFor(sent, timeoutMs, id);
+}
+
 void DeviceSession::wake()
 {
     if (loop_)

@@ -83,6 +83,11 @@ public:
     // or requestStop() is called. Only from the top of a command.
     Wait waitFor(const std::function<bool()> &done, int timeoutMs,
                  const QString &watchedId = QString());
+    // Runs until the device id has nothing left to repeat: a command whose
+    // write failed, or that awaits an answer, is sent again every 200 ms
+    // until the device answers anything. Done at once when nothing is
+    // pending; Left when the device goes.
+    Wait waitUntilSent(const QString &id, int timeoutMs);
     // For slots: the running wait looks at its condition again.
     void wake();
     void restartWaitClock();

@@ -270,7 +270,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Restores the factory defaults (backs up first)."),
          QStringLiteral("Restores the factory defaults of a wheel base or bootloader, as the "
                         "window's \"Factory Defaults\" button does. A wheel base's profiles are "
-                        "backed up first. Refuses without --yes."),
+                        "backed up first, and its table is loaded after the reset and its "
+                        "profile count printed. Refuses without --yes."),
          true,
          {},
          {flag(QStringLiteral("yes"), QStringLiteral("Erases the device's profiles."))},

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -171,6 +172,8 @@ private slots:
     void log_data();
     void log();
     void centerAndFactoryDefaults();
+    void writeFaults_data();
+    void writeFaults();
     void progressBar_data();
     void progressBar();
 
@@ -837,6 +840,78 @@ void TestCli::centerAndFactoryDefaults()
     QCOMPARE(backups.first().reason, QStringLiteral("factory-defaults"));
     QCOMPARE(backups.first().profileCount, 3);
     QVERIFY(reset.out.contains(backups.first().path));
+}
+
+// Commands that await no answer: the factory reset and the end of a save.
+// Success is told only once they went out; a write that failed is repeated.
+void TestCli::writeFaults_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("failing");  // the command (byte 1) whose writes fail
+    QTest::addColumn<int>("failures"); // how many of them; -1: all
+    QTest::addColumn<int>("unplugAt"); // > 0: the device leaves at this command
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text"); // on standard output for status 0, else on standard error
+    QTest::addColumn<int>("resets");
+    const int reset = int(ZudUsbCommand::Reset);
+    const int save = int(ZudUsbCommand::SaveSettings);
+    QTest::newRow("reset") << "factory-defaults" << 0 << 0 << 0 << 0
+                           << "it holds 2 profiles now; the profiles before are in " << 1;
+    QTest::newRow("reset written at the second try")
+        << "factory-defaults" << reset << 1 << 0 << 0 << "it holds 2 profiles now" << 1;
+    QTest::newRow("reset never written")
+        << "factory-defaults" << reset << -1 << 0 << 3
+        << "Restoring factory defaults failed: the reset could not be sent, or was not confirmed, "
+           "within 1 s. The device may or may not have been reset. The profiles before are in "
+        << 0;
+    // The backup's load is 5 commands for 3 profiles.
+    QTest::newRow("wheel base leaves at the reset")
+        << "factory-defaults" << 0 << 0 << 6 << 3
+        << "Loading the profiles after the reset failed: the wheel base left the bus. The reset "
+           "was sent. The profiles before are in "
+        << 0;
+    QTest::newRow("end of save written at the second try")
+        << "import-profiles" << save << 1 << 0 << 0 << "Imported 4 profiles" << 0;
+}
+
+void TestCli::writeFaults()
+{
+    QFETCH(QString, command);
+    QFETCH(int, failing);
+    QFETCH(int, failures);
+    QFETCH(int, unplugAt);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    QFETCH(int, resets);
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 0;
+    config.factoryProfileCount = 2;
+    auto wheelBase = emu::WheelBaseEmulator::plug(config);
+    wheelBase->setProfiles(sampleProfiles(3), 1);
+    ProfileTable table;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(4))
+        table.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("table.json"), table, error), qPrintable(error));
+    if (unplugAt)
+        wheelBase->unplugAtCommand(unplugAt);
+    // The save's end is the save command with the count byte 255.
+    std::atomic<int> left{failures};
+    wheelBase->device()->setFailingWrites([&, failing](const uint8_t *data, size_t length) {
+        const bool picked = length > 42 && data[1] == failing &&
+                            (failing != int(ZudUsbCommand::SaveSettings) || data[42] == 255);
+        return picked && (left < 0 || left-- > 0);
+    });
+
+    QStringList arguments = command == "import-profiles" ? QStringList{command, file("table.json")}
+                                                         : QStringList{command, "--yes"};
+    const CliRun run = runCli(arguments << "--wait-ms=1000");
+    wheelBase->device()->setFailingWrites(nullptr);
+    QCOMPARE(run.status, status);
+    QVERIFY2((status ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+    QCOMPARE(wheelBase->factoryResets(), resets);
+    if (command == "import-profiles")
+        QVERIFY(wheelBase->savesFinished() >= 1);
 }
 
 void TestCli::progressBar_data()
