@@ -104,11 +104,18 @@ int runLog(CommandContext &context)
         return CliExit::usage;
     }
 
+    // --every-report is a wheel base's: chosen without --device, the log is
+    // the wheel base's, beside any pedals (pedals given by path still log,
+    // every report of theirs as always).
+    const bool everyReport = context.parser.isSet(QStringLiteral("every-report"));
+    const QList<DeviceKind> kinds =
+        everyReport && context.devicePath.isEmpty()
+            ? QList<DeviceKind>{DeviceKind::WheelBase}
+            : QList<DeviceKind>{DeviceKind::WheelBase, DeviceKind::Pedals};
     DeviceSession session(console, context.timeouts);
     session.start();
     QString id;
-    if (const int status =
-            session.select(context.devicePath, {DeviceKind::WheelBase, DeviceKind::Pedals}, id))
+    if (const int status = session.select(context.devicePath, kinds, id))
         return status;
 
     // Written whole when the log ends: a file of that name is replaced only
@@ -120,7 +127,7 @@ int runLog(CommandContext &context)
         return CliExit::fileError;
     }
     LogState state{file};
-    state.everyReport = context.parser.isSet(QStringLiteral("every-report"));
+    state.everyReport = everyReport;
     state.lastAcceptedMillis = currentTimeMillis() - wheelUpdateIntervalMs;
     state.lastReadTimeMicros = currentTimeMicros();
 

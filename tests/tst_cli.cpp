@@ -176,6 +176,8 @@ private slots:
     void writeFaults();
     void progressBar_data();
     void progressBar();
+    void readmeExamples_data();
+    void readmeExamples();
 
 private:
     // A new folder for every test function and row.
@@ -935,6 +937,80 @@ void TestCli::progressBar()
     QFETCH(int, elapsedMs);
     QFETCH(QString, text);
     QCOMPARE(CliProgress::barText("x", "chunks", done, total, elapsedMs), text);
+}
+
+// The examples of the README's command-line section, each run as written
+// by bash on the demo's rig (a wheel base and pedals), with `zud-wheel` and
+// `build/zud-wheel-demo` the demo build. The files they name as the user's
+// own (base-2.4.fw, team.json) are laid out first.
+void TestCli::readmeExamples_data()
+{
+    QTest::addColumn<QString>("script");
+    QFile readme(QStringLiteral(ZUD_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(readme.readAll()).split('\n');
+    const int start = lines.indexOf("## Command line");
+    QVERIFY(start >= 0);
+    // Code blocks are indented; a blank line inside one ends an example.
+    QStringList example;
+    int examples = 0;
+    const auto add = [&] {
+        if (!example.isEmpty())
+            QTest::newRow(qPrintable(example.first())) << example.join('\n');
+        examples += example.isEmpty() ? 0 : 1;
+        example.clear();
+    };
+    for (int i = start + 1; i < lines.size() && !lines.at(i).startsWith("## "); ++i) {
+        if (lines.at(i).startsWith("    "))
+            example << lines.at(i).mid(4);
+        else
+            add();
+    }
+    add();
+    QVERIFY2(examples >= 5, "the README's examples were not found");
+}
+
+void TestCli::readmeExamples()
+{
+    QFETCH(QString, script);
+    QDir work(dir->path());
+    QVERIFY(work.mkpath("bin") && work.mkpath("build"));
+    // Every call is counted with its status.
+    const QString wrapper = QStringLiteral("#!/bin/sh\n\"%1\" \"$@\"\nstatus=$?\n"
+                                           "echo \"$status $*\" >> \"%2\"\nexit $status\n")
+                                .arg(ZUD_WHEEL_DEMO, file("calls"));
+    for (const QString name : {"bin/zud-wheel", "build/zud-wheel-demo"}) {
+        QFile out(file(name));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(wrapper.toUtf8()) > 0);
+        out.close();
+        QVERIFY(out.setPermissions(out.permissions() | QFileDevice::ExeOwner));
+    }
+    QFile firmware(file("base-2.4.fw"));
+    QVERIFY(firmware.open(QIODevice::WriteOnly) && firmware.write(randomBytes(4000, 24)) == 4000);
+    firmware.close();
+    ProfileTable team;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(3))
+        team.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("team.json"), team, error), qPrintable(error));
+
+    QProcess bash;
+    bash.setWorkingDirectory(dir->path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", file("bin") + ':' + environment.value("PATH"));
+    bash.setProcessEnvironment(environment);
+    bash.start("bash", {"-c", script});
+    QVERIFY(bash.waitForFinished(120000));
+    const QString output =
+        QString::fromUtf8(bash.readAllStandardOutput() + bash.readAllStandardError());
+    QCOMPARE(bash.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(bash.exitCode() == 0, qPrintable(output));
+    QFile calls(file("calls"));
+    QVERIFY2(calls.open(QIODevice::ReadOnly), qPrintable(output));
+    const QStringList made = QString::fromUtf8(calls.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!made.isEmpty());
+    for (const QString &call : made)
+        QVERIFY2(call.startsWith("0 "), qPrintable(call + '\n' + output));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
