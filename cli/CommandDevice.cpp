@@ -18,10 +18,10 @@ QString profileName(const ZudUsbWheelBaseProfile &profile)
 // is repeated until the device answers anything (a wheel base answers the
 // reset). Waits for that, and reports a reset that did not go out or a
 // device that left.
-int waitUntilResetSent(DeviceSession &session, const QString &id, const QString &step,
+int waitUntilResetSent(DeviceSession &session, UsbDevice *device, const QString &step,
                        const QString &backupState)
 {
-    const DeviceSession::Wait wait = session.waitUntilSent(id, session.timeouts().replyMs);
+    const DeviceSession::Wait wait = session.waitUntilSent(device, session.timeouts().replyMs);
     if (wait == DeviceSession::Wait::Done)
         return CliExit::done;
     const QString what =
@@ -95,7 +95,7 @@ int runFactoryDefaults(CommandContext &context)
                                      QStringLiteral("Nothing was sent to it."));
         const QString before = QStringLiteral(" The profiles before are in %1.").arg(backupPath);
         wheelBase->resetToFactoryDefaults();
-        if (const int status = waitUntilResetSent(session, id, step, before))
+        if (const int status = waitUntilResetSent(session, wheelBase, step, before))
             return status;
         // What the device holds now is the proof.
         if (const int status = loadWheelBaseTable(
@@ -121,7 +121,7 @@ int runFactoryDefaults(CommandContext &context)
                                  QStringLiteral("the bootloader left the bus"),
                                  QStringLiteral("Nothing was sent to it."));
     bootloader->resetToFactoryDefaults();
-    if (const int status = waitUntilResetSent(session, id, step, QString()))
+    if (const int status = waitUntilResetSent(session, bootloader, step, QString()))
         return status;
     context.console.out(QStringLiteral("Factory defaults restored on %1.").arg(id));
     return CliExit::done;

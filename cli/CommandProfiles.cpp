@@ -98,18 +98,21 @@ int runImportProfiles(CommandContext &context)
     // has seen the end of the save. The repeat never gets an answer and goes
     // on until the next command, so after a few the read-back goes ahead,
     // as the window's verified save does.
-    session.waitUntilSent(id, saveEndRepeatMs);
+    const QString verifying = QStringLiteral("Verifying the saved profiles");
+    const QString unverified = QStringLiteral("The table was saved but not verified.");
+    if (session.waitUntilSent(session.device(id), saveEndRepeatMs) ==
+        DeviceSession::Wait::Interrupted)
+        return reportStepFailure(console, verifying,
+                                 QStringLiteral("stopped by %1").arg(session.stopCause()),
+                                 unverified);
 
     // Read back what the device stores and compare it with what was sent.
-    const QString verifying = QStringLiteral("Verifying the saved profiles");
-    if (const int status = loadWheelBaseTable(session, id, verifying,
-                                              QStringLiteral("The table was saved but not "
-                                                             "verified.")))
+    if (const int status = loadWheelBaseTable(session, id, verifying, unverified))
         return status;
     wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
     if (!wheelBase)
         return reportStepFailure(console, verifying, QStringLiteral("the wheel base left the bus"),
-                                 QStringLiteral("The table was saved but not verified."));
+                                 unverified);
     const QStringList differences = profileTableDifferences(imported, profileTableOf(*wheelBase));
     if (!differences.isEmpty()) {
         console.err(QStringLiteral("%1 failed: the device holds something else than was sent:")

@@ -191,7 +191,8 @@ DeviceSession::Wait DeviceSession::waitFor(const std::function<bool()> &done, in
                (departures_.value(watchedId) != departuresBefore || !device(watchedId));
     };
     timedOut_ = false;
-    stopRequested_ = false;
+    // A stop stays requested: one that came while the last wait ended is
+    // seen by the next.
     waitTimer_.start(timeoutMs);
     QEventLoop loop;
     loop_ = &loop;
@@ -220,19 +221,19 @@ DeviceSession::Wait DeviceSession::waitFor(const std::function<bool()> &done, in
     return result;
 }
 
-DeviceSession::Wait DeviceSession::waitUntilSent(const QString &id, int timeoutMs)
+DeviceSession::Wait DeviceSession::waitUntilSent(UsbDevice *device, int timeoutMs)
 {
-    const auto sent = [&] {
-        UsbDevice *sending = device(id);
-        return sending && !sending->isRetryArmed();
-    };
+    if (!device)
+        return Wait::Left;
+    const QPointer<UsbDevice> sending(device);
+    const auto sent = [&] { return sending && !sending->isRetryArmed(); };
     if (sent())
         return Wait::Done;
     // The repeats run on the device's own timer: look at it now and then.
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, &DeviceSession::wake);
     poll.start(20);
-    return waitFor(sent, timeoutMs, id);
+    return waitFor(sent, timeoutMs, sending->getId());
 }
 
 void DeviceSession::wake()

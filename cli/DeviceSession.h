@@ -80,14 +80,17 @@ public:
     enum class Wait { Done, TimedOut, Left, Interrupted };
     // Runs the event loop until done() holds, or timeoutMs pass (counted
     // again from every restartWaitClock()), or the device watchedId leaves,
-    // or requestStop() is called. Only from the top of a command.
+    // or requestStop() is called (then and ever after). Only from the top of
+    // a command.
     Wait waitFor(const std::function<bool()> &done, int timeoutMs,
                  const QString &watchedId = QString());
-    // Runs until the device id has nothing left to repeat: a command whose
+    // Runs until the device has nothing left to repeat: a command whose
     // write failed, or that awaits an answer, is sent again every 200 ms
     // until the device answers anything. Done at once when nothing is
-    // pending; Left when the device goes.
-    Wait waitUntilSent(const QString &id, int timeoutMs);
+    // pending; Left when the device goes (or is null). Takes the device
+    // object that was written to, which lives until its loss is handled
+    // here, while the registry may drop it at once.
+    Wait waitUntilSent(UsbDevice *device, int timeoutMs);
     // For slots: the running wait looks at its condition again.
     void wake();
     void restartWaitClock();
