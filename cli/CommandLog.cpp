@@ -104,9 +104,9 @@ int runLog(CommandContext &context)
         return CliExit::usage;
     }
 
-    // --every-report is a wheel base's: chosen without --device, the log is
-    // the wheel base's, beside any pedals (pedals given by path still log,
-    // every report of theirs as always).
+    // --every-report is a wheel base's: without --device it chooses the
+    // wheel base even when pedals are attached (pedals given by path still
+    // log, every report of theirs as always).
     const bool everyReport = context.parser.isSet(QStringLiteral("every-report"));
     const QList<DeviceKind> kinds =
         everyReport && context.devicePath.isEmpty()
