@@ -39,6 +39,7 @@ void ZUD_wheel_tool::on_pushButton_UpdateFirmware_clicked()
         QMessageBox::information(this, tr("Unable to open file"), file.message, QMessageBox::Ok);
         return;
     case FirmwareFileResult::TooLarge:
+    case FirmwareFileResult::Empty:
         QMessageBox::information(this, tr("Firmware update"), file.message, QMessageBox::Ok);
         return;
     case FirmwareFileResult::CannotRead:

@@ -15,6 +15,11 @@ constexpr int deviceFailed = 3;
 constexpr int fileError = 4;
 } // namespace CliExit
 
+// Text from a device (product strings, serial numbers) as a terminal may
+// show it: control characters are written as escapes (\n, \r, \t, \x1b,
+// ...), so that they can neither fake a line nor reach the terminal.
+QString printableText(const QString &text);
+
 class CliConsole {
 public:
     CliConsole(QIODevice &out, QIODevice &err, bool errIsTerminal)
@@ -23,17 +28,25 @@ public:
     }
 
     // One line (a line end is added) on standard output or standard error.
-    void out(const QString &line) { write(out_, (line + QLatin1Char('\n')).toUtf8()); }
+    void out(const QString &line) { outRaw((line + QLatin1Char('\n')).toUtf8()); }
     void err(const QString &line) { write(err_, (line + QLatin1Char('\n')).toUtf8()); }
     // Text as it stands, for progress bars redrawn in place.
     void errRaw(const QString &text) { write(err_, text.toUtf8()); }
-    void outRaw(const QByteArray &bytes) { write(out_, bytes); }
+    void outRaw(const QByteArray &bytes)
+    {
+        if (!write(out_, bytes) && outError_.isEmpty())
+            outError_ = out_.errorString();
+    }
     bool errIsTerminal() const { return errIsTerminal_; }
+    // Why a result could not be written to standard output (a full disk, a
+    // closed pipe), or empty when all went out.
+    QString outError() const { return outError_; }
 
 private:
-    static void write(QIODevice &device, const QByteArray &bytes);
+    static bool write(QIODevice &device, const QByteArray &bytes);
 
     QIODevice &out_;
     QIODevice &err_;
     bool errIsTerminal_;
+    QString outError_;
 };

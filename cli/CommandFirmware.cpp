@@ -43,7 +43,7 @@ public:
                                             "stop anyway."));
                 return;
             }
-            session_.requestStop();
+            session_.requestStop(interrupts_.cause());
         });
     }
 
@@ -90,10 +90,17 @@ int FirmwareUpdate::run()
     deviceKindOf(session_.device(originId_), originKind_);
 
     if (originKind_ == DeviceKind::WheelBase) {
+        // A firmware too old (or too new) to hand over its table is what an
+        // update is for: it goes on without a backup.
+        QString unreadable;
         if (const int status = backUpWheelBaseTable(session_, originId_, QStringLiteral("firmware"),
-                                                    backupPath_, &backup_))
+                                                    backupPath_, &backup_, &unreadable))
             return status;
-        haveBackup_ = true;
+        haveBackup_ = unreadable.isEmpty();
+        if (!haveBackup_)
+            console_.err(QStringLiteral("No backup: the wheel base's profiles cannot be read (%1); "
+                                        "going on with the update.")
+                             .arg(unreadable));
     }
     if (originKind_ == DeviceKind::Bootloader)
         bootloaderId_ = originId_;
@@ -141,7 +148,8 @@ int FirmwareUpdate::enterBootloader()
         return CliExit::deviceFailed;
     }
     const QString what = wait == DeviceSession::Wait::Interrupted
-                             ? QStringLiteral("stopped by Ctrl-C while waiting for the bootloader")
+                             ? QStringLiteral("stopped by %1 while waiting for the bootloader")
+                                   .arg(session_.stopCause())
                              : QStringLiteral("no bootloader appeared within %1 s")
                                    .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(originId_))
@@ -229,7 +237,8 @@ int FirmwareUpdate::transfer()
                            "when it shows up as a bootloader (zud-wheel list), "
                            "run update-firmware again."));
     case DeviceSession::Wait::Interrupted:
-        return reportStepFailure(console_, step, QStringLiteral("stopped by Ctrl-C %1").arg(at),
+        return reportStepFailure(console_, step,
+                                 QStringLiteral("stopped by %1 %2").arg(session_.stopCause(), at),
                                  stillInBootloader);
     }
     return CliExit::deviceFailed;
@@ -263,7 +272,8 @@ int FirmwareUpdate::exitBootloader()
     }
     const QString what =
         wait == DeviceSession::Wait::Interrupted
-            ? QStringLiteral("stopped by Ctrl-C while waiting for the device to come back")
+            ? QStringLiteral("stopped by %1 while waiting for the device to come back")
+                  .arg(session_.stopCause())
             : QStringLiteral("the device did not come back within %1 s")
                   .arg(seconds(context_.timeouts.appearMs));
     if (session_.device(bootloaderId_))

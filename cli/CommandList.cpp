@@ -1,4 +1,6 @@
-// `list`: every supported device, as text or JSON.
+// `list`: every supported device, as text or JSON. The text shows the
+// device's strings with their control characters escaped; JSON carries them
+// exactly.
 #include "cli/Commands.h"
 
 #include <QJsonArray>
@@ -25,11 +27,13 @@ int runList(CommandContext &context)
     }
     if (devices.isEmpty())
         context.console.err(QStringLiteral("No supported device found."));
+    // One substitution for all fields: a %1 in a device's strings stays as
+    // it is.
+    const auto hex = [](int id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')); };
     for (const DeviceIdentity &device : devices)
-        context.console.out(
-            QStringLiteral("%1\t%2\t%3\t%4\t%5:%6")
-                .arg(deviceKindName(device.kind), device.product, device.path, device.serial)
-                .arg(device.vendorId, 4, 16, QLatin1Char('0'))
-                .arg(device.productId, 4, 16, QLatin1Char('0')));
+        context.console.out(QStringLiteral("%1\t%2\t%3\t%4\t%5:%6")
+                                .arg(deviceKindName(device.kind), printableText(device.product),
+                                     printableText(device.path), printableText(device.serial),
+                                     hex(device.vendorId), hex(device.productId)));
     return CliExit::done;
 }

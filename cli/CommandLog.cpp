@@ -104,11 +104,18 @@ int runLog(CommandContext &context)
         return CliExit::usage;
     }
 
+    // --every-report is a wheel base's: without --device it chooses the
+    // wheel base even when pedals are attached (pedals given by path still
+    // log, every report of theirs as always).
+    const bool everyReport = context.parser.isSet(QStringLiteral("every-report"));
+    const QList<DeviceKind> kinds =
+        everyReport && context.devicePath.isEmpty()
+            ? QList<DeviceKind>{DeviceKind::WheelBase}
+            : QList<DeviceKind>{DeviceKind::WheelBase, DeviceKind::Pedals};
     DeviceSession session(console, context.timeouts);
     session.start();
     QString id;
-    if (const int status =
-            session.select(context.devicePath, {DeviceKind::WheelBase, DeviceKind::Pedals}, id))
+    if (const int status = session.select(context.devicePath, kinds, id))
         return status;
 
     // Written whole when the log ends: a file of that name is replaced only
@@ -120,7 +127,7 @@ int runLog(CommandContext &context)
         return CliExit::fileError;
     }
     LogState state{file};
-    state.everyReport = context.parser.isSet(QStringLiteral("every-report"));
+    state.everyReport = everyReport;
     state.lastAcceptedMillis = currentTimeMillis() - wheelUpdateIntervalMs;
     state.lastReadTimeMicros = currentTimeMicros();
 
@@ -143,26 +150,29 @@ int runLog(CommandContext &context)
 
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session,
-                     [&session] { session.requestStop(); });
+                     [&] { session.requestStop(interrupts.cause()); });
 
+    // A log that ends before the first update has nothing to keep: that is
+    // a failure, whatever ended it.
     const QString step = QStringLiteral("Logging");
+    console.err(QStringLiteral("Waiting for live data from %1 (up to %2 s)...")
+                    .arg(id)
+                    .arg(context.timeouts.replyMs / 1000.0));
     DeviceSession::Wait wait = session.waitFor([&] { return state.started || state.writeFailed; },
                                                context.timeouts.replyMs, id);
     if (wait != DeviceSession::Wait::Done) {
         QObject::disconnect(updates);
         file.cancelWriting();
-        const QString notWritten = QStringLiteral("%1 was not written.").arg(path);
+        QString what;
         if (wait == DeviceSession::Wait::Left)
-            return reportStepFailure(console, step, QStringLiteral("the device left the bus"),
-                                     notWritten);
-        if (wait == DeviceSession::Wait::Interrupted) {
-            console.err(QStringLiteral("Stopped before any data arrived; %1").arg(notWritten));
-            return CliExit::done;
-        }
-        return reportStepFailure(console, step,
-                                 QStringLiteral("no live data arrived within %1 s")
-                                     .arg(context.timeouts.replyMs / 1000.0),
-                                 notWritten);
+            what = QStringLiteral("the device left the bus before any data arrived");
+        else if (wait == DeviceSession::Wait::Interrupted)
+            what = QStringLiteral("stopped by %1 before any data arrived").arg(session.stopCause());
+        else
+            what = QStringLiteral("no live data arrived within %1 s")
+                       .arg(context.timeouts.replyMs / 1000.0);
+        return reportStepFailure(console, step, what,
+                                 QStringLiteral("%1 was not written.").arg(path));
     }
 
     console.err(QStringLiteral("Logging %1 for %2 s to %3 (Ctrl-C ends it early)...")

@@ -1,6 +1,7 @@
 // `export-profiles` and `import-profiles`: the wheel base's table to and
 // from the profile file format the window uses.
 #include "cli/Commands.h"
+#include "cli/InterruptWatcher.h"
 #include "cli/ProfileBackup.h"
 #include "cli/WheelBaseExchange.h"
 
@@ -36,6 +37,12 @@ int runExportProfiles(CommandContext &context)
     return CliExit::done;
 }
 
+namespace {
+// How long the read-back waits for the end of a save still being repeated:
+// three repeats.
+constexpr int saveEndRepeatMs = 600;
+} // namespace
+
 int runImportProfiles(CommandContext &context)
 {
     CliConsole &console = context.console;
@@ -54,6 +61,12 @@ int runImportProfiles(CommandContext &context)
     QString id;
     if (const int status = session.select(context.devicePath, {DeviceKind::WheelBase}, id))
         return status;
+    // Ctrl-C (or the end of the terminal) stops the step running and says
+    // what the device holds then, instead of ending the process silently in
+    // the middle of the save.
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session,
+                     [&] { session.requestStop(interrupts.cause()); });
     QString backupPath;
     ProfileTable before;
     if (const int status =
@@ -80,17 +93,26 @@ int runImportProfiles(CommandContext &context)
     applyProfileTable(imported, *wheelBase);
     if (const int status = saveWheelBaseTable(session, id, saving, partly))
         return status;
+    // The closing report of the save may still be repeated (its write
+    // failed); the read-back at once would take its place before the device
+    // has seen the end of the save. The repeat never gets an answer and goes
+    // on until the next command, so after a few the read-back goes ahead,
+    // as the window's verified save does.
+    const QString verifying = QStringLiteral("Verifying the saved profiles");
+    const QString unverified = QStringLiteral("The table was saved but not verified.");
+    if (session.waitUntilSent(session.device(id), saveEndRepeatMs) ==
+        DeviceSession::Wait::Interrupted)
+        return reportStepFailure(console, verifying,
+                                 QStringLiteral("stopped by %1").arg(session.stopCause()),
+                                 unverified);
 
     // Read back what the device stores and compare it with what was sent.
-    const QString verifying = QStringLiteral("Verifying the saved profiles");
-    if (const int status = loadWheelBaseTable(session, id, verifying,
-                                              QStringLiteral("The table was saved but not "
-                                                             "verified.")))
+    if (const int status = loadWheelBaseTable(session, id, verifying, unverified))
         return status;
     wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
     if (!wheelBase)
         return reportStepFailure(console, verifying, QStringLiteral("the wheel base left the bus"),
-                                 QStringLiteral("The table was saved but not verified."));
+                                 unverified);
     const QStringList differences = profileTableDifferences(imported, profileTableOf(*wheelBase));
     if (!differences.isEmpty()) {
         console.err(QStringLiteral("%1 failed: the device holds something else than was sent:")

@@ -127,7 +127,8 @@ int DeviceSession::select(const QString &path, const QList<DeviceKind> &kinds, Q
         if (kinds.contains(identity.kind))
             candidates.append(identity);
     const auto describe = [](const DeviceIdentity &d) {
-        return QStringLiteral("  %1  %2 (%3)").arg(d.path, deviceKindName(d.kind), d.product);
+        return QStringLiteral("  %1  %2 (%3)")
+            .arg(printableText(d.path), deviceKindName(d.kind), printableText(d.product));
     };
 
     if (!path.isEmpty()) {
@@ -190,7 +191,8 @@ DeviceSession::Wait DeviceSession::waitFor(const std::function<bool()> &done, in
                (departures_.value(watchedId) != departuresBefore || !device(watchedId));
     };
     timedOut_ = false;
-    stopRequested_ = false;
+    // A stop stays requested: one that came while the last wait ended is
+    // seen by the next.
     waitTimer_.start(timeoutMs);
     QEventLoop loop;
     loop_ = &loop;
@@ -230,6 +232,24 @@ DeviceSession::Wait DeviceSession::waitForExchange(const std::function<bool()> &
     }
 }
 
+DeviceSession::Wait DeviceSession::waitUntilSent(UsbDevice *device, int timeoutMs)
+{
+    if (!device)
+        return Wait::Left;
+    const QPointer<UsbDevice> sending(device);
+    // A command that waits for another program's turn has not gone out yet.
+    const auto sent = [&] {
+        return sending && !sending->isRetryArmed() && !sending->isWaitingForTurn();
+    };
+    if (sent())
+        return Wait::Done;
+    // The repeats run on the device's own timer: look at it now and then.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, &DeviceSession::wake);
+    poll.start(20);
+    return waitForExchange(sent, timeoutMs, sending->getId());
+}
+
 void DeviceSession::wake()
 {
     if (loop_)
@@ -242,8 +262,9 @@ void DeviceSession::restartWaitClock()
         waitTimer_.start();
 }
 
-void DeviceSession::requestStop()
+void DeviceSession::requestStop(const QString &cause)
 {
+    stopCause_ = cause;
     stopRequested_ = true;
     wake();
 }

@@ -80,7 +80,8 @@ public:
     enum class Wait { Done, TimedOut, Left, Interrupted };
     // Runs the event loop until done() holds, or timeoutMs pass (counted
     // again from every restartWaitClock()), or the device watchedId leaves,
-    // or requestStop() is called. Only from the top of a command.
+    // or requestStop() is called (then and ever after). Only from the top of
+    // a command.
     Wait waitFor(const std::function<bool()> &done, int timeoutMs,
                  const QString &watchedId = QString());
     // waitFor for an exchange with the device at id: the time the exchange
@@ -89,10 +90,20 @@ public:
     // wait unless it is expected (entering the bootloader).
     Wait waitForExchange(const std::function<bool()> &done, int timeoutMs, const QString &id,
                          bool departureEndsWait = true);
+    // Runs until the device has nothing left to repeat: a command whose
+    // write failed, or that awaits an answer, is sent again every 200 ms
+    // until the device answers anything, and a command that waits for
+    // another program's turn is not sent yet. Done at once when nothing is
+    // pending (or the turn did not come: onBusy tells); Left when the device goes (or is null).
+    // Takes the device object that was written to, which lives until its loss is handled here,
+    // while the registry may drop it at once.
+    Wait waitUntilSent(UsbDevice *device, int timeoutMs);
     // For slots: the running wait looks at its condition again.
     void wake();
     void restartWaitClock();
-    void requestStop();
+    // cause names what stopped the wait, for messages ("Ctrl-C", ...).
+    void requestStop(const QString &cause = QString());
+    QString stopCause() const { return stopCause_; }
 
 private slots:
     void onConnected(UsbDevice *device);
@@ -110,4 +121,5 @@ private:
     QTimer waitTimer_;
     bool timedOut_ = false;
     bool stopRequested_ = false;
+    QString stopCause_;
 };

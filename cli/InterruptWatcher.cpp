@@ -8,10 +8,10 @@ namespace {
 
 int pipeFds[2] = {-1, -1};
 
-extern "C" void onInterruptSignal(int)
+extern "C" void onInterruptSignal(int signal)
 {
     const int saved = errno;
-    const char byte = 'i';
+    const char byte = char(signal);
     // A full pipe already holds enough wake-ups; the byte may be dropped.
     [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &byte, 1);
     errno = saved;
@@ -34,6 +34,7 @@ InterruptWatcher::InterruptWatcher()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &oldInt_);
     sigaction(SIGTERM, &action, &oldTerm_);
+    sigaction(SIGHUP, &action, &oldHup_);
     notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &InterruptWatcher::drain);
 }
@@ -44,6 +45,7 @@ InterruptWatcher::~InterruptWatcher()
         return;
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
     notifier_.reset();
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -54,11 +56,23 @@ void InterruptWatcher::drain()
 {
     char bytes[64];
     ssize_t got;
-    int received = 0;
-    while ((got = ::read(pipeFds[0], bytes, sizeof bytes)) > 0)
-        received += int(got);
-    for (int i = 0; i < received; ++i) {
-        ++count_;
-        emit interrupted(count_);
+    while ((got = ::read(pipeFds[0], bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+            lastSignal_ = bytes[i];
+            ++count_;
+            emit interrupted(count_);
+        }
+    }
+}
+
+QString InterruptWatcher::cause() const
+{
+    switch (lastSignal_) {
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    default:
+        return QStringLiteral("Ctrl-C");
     }
 }

@@ -5,12 +5,16 @@
 #include "profiles/ProfileBackupStore.h"
 
 int backUpWheelBaseTable(DeviceSession &session, const QString &id, const QString &reason,
-                         QString &backupPath, ProfileTable *table)
+                         QString &backupPath, ProfileTable *table, QString *unreadable)
 {
     const QString unchanged = QStringLiteral("Nothing was changed on the device.");
-    if (const int status = loadWheelBaseTable(
-            session, id, QStringLiteral("Loading the profiles for the backup"), unchanged))
+    backupPath.clear();
+    if (const int status =
+            loadWheelBaseTable(session, id, QStringLiteral("Loading the profiles for the backup"),
+                               unchanged, unreadable))
         return status;
+    if (unreadable && !unreadable->isEmpty())
+        return CliExit::done;
     auto *wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
     if (!wheelBase)
         return reportStepFailure(session.console(), QStringLiteral("Backing up the profiles"),

@@ -11,5 +11,11 @@
 // Returns the exit status; on success backupPath names the file and table
 // (when given) holds what was backed up. A backup that cannot be written
 // stops the command before the device is touched (status 4).
+//
+// With unreadable given, a wheel base whose table cannot be read at all
+// (a firmware with another settings layout) is no failure: nothing is
+// backed up, backupPath stays empty, unreadable takes the device's reason
+// and the status is 0.
 int backUpWheelBaseTable(DeviceSession &session, const QString &id, const QString &reason,
-                         QString &backupPath, ProfileTable *table = nullptr);
+                         QString &backupPath, ProfileTable *table = nullptr,
+                         QString *unreadable = nullptr);

@@ -9,7 +9,7 @@ namespace {
 enum class Exchange { Load, Save, Center };
 
 int runExchange(DeviceSession &session, const QString &id, Exchange exchange, const QString &step,
-                const QString &stateOnFailure)
+                const QString &stateOnFailure, QString *unreadable = nullptr)
 {
     CliConsole &console = session.console();
     auto *wheelBase = session.deviceAs<UsbDeviceZudWheelBase>(id);
@@ -69,6 +69,14 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
 
     if (wait == DeviceSession::Wait::Done && !failed)
         return CliExit::done;
+    if (wait == DeviceSession::Wait::Done && unreadable) {
+        const auto *refusing = session.deviceAs<UsbDeviceZudWheelBase>(id);
+        if (refusing &&
+            refusing->settingsVersion != UsbDeviceZudWheelBase::compatibleSettingsVersion) {
+            *unreadable = message.trimmed();
+            return CliExit::done;
+        }
+    }
     QString what;
     switch (wait) {
     case DeviceSession::Wait::Done:
@@ -84,7 +92,7 @@ int runExchange(DeviceSession &session, const QString &id, Exchange exchange, co
         what = QStringLiteral("the wheel base left the bus");
         break;
     case DeviceSession::Wait::Interrupted:
-        what = QStringLiteral("stopped");
+        what = QStringLiteral("stopped by %1").arg(session.stopCause());
         break;
     }
     return reportStepFailure(console, step, what, stateOnFailure);
@@ -100,9 +108,9 @@ int reportStepFailure(CliConsole &console, const QString &step, const QString &w
 }
 
 int loadWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,
-                       const QString &stateOnFailure)
+                       const QString &stateOnFailure, QString *unreadable)
 {
-    return runExchange(session, id, Exchange::Load, step, stateOnFailure);
+    return runExchange(session, id, Exchange::Load, step, stateOnFailure, unreadable);
 }
 
 int saveWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,

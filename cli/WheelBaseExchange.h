@@ -13,8 +13,13 @@ int reportStepFailure(CliConsole &console, const QString &step, const QString &w
 
 // Each takes the state to name when it fails ("Nothing was changed on the
 // device.", ...).
+//
+// unreadable, when given, takes the refusal of a wheel base whose firmware
+// speaks another settings layout, whose table cannot be read at all: that
+// refusal is then not reported (status 0), and the caller says what it
+// does instead.
 int loadWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,
-                       const QString &stateOnFailure);
+                       const QString &stateOnFailure, QString *unreadable = nullptr);
 int saveWheelBaseTable(DeviceSession &session, const QString &id, const QString &step,
                        const QString &stateOnFailure);
 int centerWheelBaseRim(DeviceSession &session, const QString &id, const QString &step,

@@ -63,10 +63,13 @@ QString toolHelp(const QString &program)
                             "they refuse when more")
           << QStringLiteral("than one device could be meant. Results go to standard output, "
                             "progress and")
-          << QStringLiteral("messages to standard error.") << QString()
+          << QStringLiteral("messages to standard error. SIGTERM and SIGHUP are handled as "
+                            "Ctrl-C is.")
+          << QString()
           << QStringLiteral("Exit status: 0 done, 1 no such device, 2 usage error, 3 the device "
                             "refused, failed")
-          << QStringLiteral("or left, 4 a file that cannot be read, written or parsed.");
+          << QStringLiteral("or left, 4 a file that cannot be read, written or parsed (standard "
+                            "output too).");
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -218,7 +221,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Saves the profiles of FILE to the wheel base."),
          QStringLiteral("Validates FILE (a file with a fault is refused, naming the profile and "
                         "the field, and the device is not touched), backs up the device's table, "
-                        "saves the file's table to the device, reads it back and verifies it."),
+                        "saves the file's table to the device, reads it back and verifies it. "
+                        "Ctrl-C stops it and says what the device holds then."),
          true,
          {{QStringLiteral("FILE"), QStringLiteral("The profile file to import.")}},
          {},
@@ -226,7 +230,8 @@ const QList<CliCommand> &cliCommands()
         {QStringLiteral("update-firmware"),
          QStringLiteral("FILE"),
          QStringLiteral("Updates the firmware of a wheel base, pedals or bootloader."),
-         QStringLiteral("Checks FILE, backs up a wheel base's profiles, enters the bootloader and "
+         QStringLiteral("Checks FILE, backs up a wheel base's profiles (one whose firmware cannot "
+                        "hand them over is updated without a backup), enters the bootloader and "
                         "waits for it (up to 15 s), transfers the image with progress, exits the "
                         "bootloader and waits for the device to come back (up to 15 s); a wheel "
                         "base's profiles are then compared with the backup. During the transfer "
@@ -242,7 +247,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Logs the live data of a wheel base or pedals to the CSV file FILE for N "
                         "seconds, in the window's CSV formats: a wheel base's updates at most one "
                         "per 16 ms as the window logs them, or every report with --every-report; "
-                        "every pedals report. Ctrl-C ends the log early and keeps it."),
+                        "every pedals report. Ctrl-C ends the log early and keeps it; a log "
+                        "that ends before any data arrived is not written (status 3)."),
          true,
          {{QStringLiteral("FILE"), QStringLiteral("The CSV file to write.")}},
          {QCommandLineOption(QStringLiteral("seconds"), QStringLiteral("How long to log."),
@@ -264,7 +270,8 @@ const QList<CliCommand> &cliCommands()
          QStringLiteral("Restores the factory defaults (backs up first)."),
          QStringLiteral("Restores the factory defaults of a wheel base or bootloader, as the "
                         "window's \"Factory Defaults\" button does. A wheel base's profiles are "
-                        "backed up first. Refuses without --yes."),
+                        "backed up first, and its table is loaded after the reset and its "
+                        "profile count printed. Refuses without --yes."),
          true,
          {},
          {flag(QStringLiteral("yes"), QStringLiteral("Erases the device's profiles."))},
@@ -284,7 +291,14 @@ int zudWheelMain(int argc, char **argv, QIODevice &out, QIODevice &err, bool err
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     CliConsole console(out, err, errIsTerminal);
-    return run(arguments, console);
+    const int status = run(arguments, console);
+    // A result that did not reach standard output is no success.
+    if (status == CliExit::done && !console.outError().isEmpty()) {
+        console.err(
+            QStringLiteral("Writing to standard output failed: %1").arg(console.outError()));
+        return CliExit::fileError;
+    }
+    return status;
 }
 
 int zudWheelMain(int argc, char **argv)

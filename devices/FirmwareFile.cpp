@@ -38,6 +38,12 @@ FirmwareFileResult readFirmwareFile(const QString &path)
                 : QCoreApplication::translate("ZUD_wheel_tool",
                                               "The file became shorter while it was being read.");
         result.image.clear();
+        return result;
+    }
+    if (result.image.isEmpty()) {
+        result.problem = FirmwareFileResult::Empty;
+        result.message =
+            QCoreApplication::translate("ZUD_wheel_tool", "The firmware file is empty.");
     }
     return result;
 }

@@ -24,9 +24,8 @@ constexpr int replyIndexOffset = 3;
 constexpr int replyCountOffset = 42;
 constexpr int replyCurrentOffset = 43;
 
-// The settings layout this tool speaks; version 2 still carries the device
-// information, the profile count and the current index in the same bytes.
-constexpr uint8_t compatibleSettingsVersion = 3;
+// Version 2 of the settings layout still carries the device information,
+// the profile count and the current index in the same bytes.
 constexpr uint8_t countCarryingSettingsVersion = 2;
 // A type 7 reply with byte 2 below this carries only count and current index.
 constexpr uint8_t centerReplyWithProfile = 2;

@@ -21,6 +21,11 @@ class UsbDeviceZudWheelBase : public UsbDevice {
 public:
     UsbDeviceZudWheelBase(QString id, hid_device *hidDevice);
 
+    // The settings layout this tool speaks (byte 2 of the settings header).
+    // A wheel base with another firmware refuses every load: its table
+    // cannot be read (settingsVersion tells which it has).
+    static constexpr uint8_t compatibleSettingsVersion = 3;
+
     void addProfile();
     void removeProfile();
     void readProfile(uint8_t index);

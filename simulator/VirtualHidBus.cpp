@@ -141,6 +141,12 @@ void VirtualDevice::setWriteHandler(WriteHandler handler)
     writeHandler_ = std::move(handler);
 }
 
+void VirtualDevice::setFailingWrites(WritePicker pick)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    failingWrites_ = std::move(pick);
+}
+
 std::chrono::steady_clock::time_point VirtualDevice::takeFrame(int64_t &lastFrame)
 {
     using namespace std::chrono;
@@ -329,7 +335,8 @@ int BusAccess::write(hid_device *h, const unsigned char *data, size_t length)
     }
     {
         std::lock_guard<std::mutex> lock(d.mutex_);
-        if (h->deviceFd < 0 || !d.plugged_ || d.writeFails_ || !data || length == 0) {
+        if (h->deviceFd < 0 || !d.plugged_ || d.writeFails_ || !data || length == 0 ||
+            (d.failingWrites_ && d.failingWrites_(data, length))) {
             ++d.failedWrites_;
             return -1;
         }

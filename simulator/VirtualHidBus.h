@@ -56,6 +56,11 @@ public:
     void setProductStringFails(bool fails) { productStringFails_ = fails; }
     bool productStringFails() const { return productStringFails_; }
     void setWriteHandler(WriteHandler handler);
+    // The writes that pick() chooses fail, as with setWriteFails; empty:
+    // none. Called on the writing thread with the device's lock held, so it
+    // must not call back into the device.
+    using WritePicker = std::function<bool(const uint8_t *data, size_t length)>;
+    void setFailingWrites(WritePicker pick);
 
     // Sends one input report to every open handle. Returns how many handles
     // received it; a handle whose queue is full drops it (counted).
@@ -128,6 +133,7 @@ private:
     std::vector<hid_device_ *> handles_;
     std::vector<Report> written_;
     WriteHandler writeHandler_;
+    WritePicker failingWrites_;
 
     std::mutex streamMutex_;
     std::thread streamThread_;

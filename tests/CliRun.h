@@ -17,7 +17,8 @@ struct CliRun {
     QString err;
 };
 
-inline CliRun runCli(const QStringList &arguments)
+// out: where standard output goes instead of a buffer.
+inline CliRun runCli(const QStringList &arguments, QIODevice *out = nullptr)
 {
     QList<QByteArray> bytes{QByteArrayLiteral("zud-wheel")};
     for (const QString &argument : arguments)
@@ -26,13 +27,13 @@ inline CliRun runCli(const QStringList &arguments)
     for (QByteArray &argument : bytes)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    QBuffer out;
+    QBuffer outBuffer;
     QBuffer err;
-    out.open(QIODevice::WriteOnly);
+    outBuffer.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
     CliRun run;
-    run.status = zudWheelMain(int(bytes.size()), argv.data(), out, err, false);
-    run.out = QString::fromUtf8(out.data());
+    run.status = zudWheelMain(int(bytes.size()), argv.data(), out ? *out : outBuffer, err, false);
+    run.out = QString::fromUtf8(outBuffer.data());
     run.err = QString::fromUtf8(err.data());
     return run;
 }

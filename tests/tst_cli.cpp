@@ -1,6 +1,7 @@
 // zud-wheel end to end: every command run in-process through its entry
 // function against the emulators on the virtual bus, with standard output
 // and standard error captured.
+#include "CliRun.h"
 #include "TestSupport.h"
 #include "cli/CliProgress.h"
 #include "cli/ZudWheelMain.h"
@@ -18,18 +19,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &arguments)
+// Runs a command and raises signal once standard error shows trigger.
+CliRun runCliInterrupted(const QStringList &arguments, const QByteArray &trigger, int signal)
 {
     QList<QByteArray> bytes{QByteArrayLiteral("zud-wheel")};
     for (const QString &argument : arguments)
@@ -37,13 +34,20 @@ CliRun runCli(const QStringList &arguments)
     std::vector<char *> argv;
     for (QByteArray &argument : bytes)
         argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    QBuffer out;
-    QBuffer err;
+    QBuffer out, err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
+    bool sent = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!sent && err.data().contains(trigger)) {
+            sent = true;
+            std::raise(signal);
+        }
+    });
+    poll.start(5);
     CliRun run;
-    run.status = zudWheelMain(int(bytes.size()), argv.data(), out, err, false);
+    run.status = zudWheelMain(int(argv.size()), argv.data(), out, err, false);
     run.out = QString::fromUtf8(out.data());
     run.err = QString::fromUtf8(err.data());
     return run;
@@ -83,10 +87,13 @@ struct WheelBaseRig {
     std::shared_ptr<emu::WheelBaseEmulator> returned;
     std::shared_ptr<emu::BootloaderEmulator> bootloader;
 
-    explicit WheelBaseRig(bool keepTable)
+    // settingsVersion: the layout of the firmware before the update; the
+    // new one speaks the tool's.
+    explicit WheelBaseRig(bool keepTable, uint8_t settingsVersion = 3)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
+        config.settingsVersion = settingsVersion;
         config.device.serialNumber = L"CLI-TEST-1";
         config.onEnterBootloader = [this, keepTable, config] {
             const auto profiles = wheelBase->profiles();
@@ -95,6 +102,7 @@ struct WheelBaseRig {
             boot.restartApplication = [this, keepTable, config, profiles, current] {
                 auto again = config;
                 again.onEnterBootloader = nullptr;
+                again.settingsVersion = 3;
                 returned = emu::WheelBaseEmulator::plug(again);
                 if (keepTable)
                     returned->setProfiles(profiles, current);
@@ -118,6 +126,10 @@ private slots:
     void usage_data();
     void usage();
     void list_json();
+    void outputFails_data();
+    void outputFails();
+    void listShowsDeviceStrings_data();
+    void listShowsDeviceStrings();
     void deviceChoice_data();
     void deviceChoice();
     void badFiles_data();
@@ -129,11 +141,17 @@ private slots:
     void firmwareFailures();
     void ctrlC_data();
     void ctrlC();
+    void interrupts_data();
+    void interrupts();
     void log_data();
     void log();
     void centerAndFactoryDefaults();
+    void writeFaults_data();
+    void writeFaults();
     void progressBar_data();
     void progressBar();
+    void readmeExamples_data();
+    void readmeExamples();
 
 private:
     // A new folder for every test function and row.
@@ -245,6 +263,73 @@ void TestCli::list_json()
                               "\tWB-42\t0483:a355\n"));
 }
 
+// A device's strings cannot fake a line, reach the terminal or be taken for
+// place markers in the text; JSON keeps them exactly.
+void TestCli::listShowsDeviceStrings_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("productShown");
+    QTest::addColumn<QString>("serialShown");
+    QTest::newRow("line break and tab") << "ZUD Wheel Base\r\nwheel base\tFAKE"
+                                        << "S1"
+                                        << "ZUD Wheel Base\\r\\nwheel base\\tFAKE"
+                                        << "S1";
+    QTest::newRow("escape sequences") << "ZUD Wheel Base\x1b[2J\u009b1m"
+                                      << "S\x7f"
+                                      << "ZUD Wheel Base\\x1b[2J\\x9b1m"
+                                      << "S\\x7f";
+    QTest::newRow("place markers") << "ZUD Wheel Base %2"
+                                   << "AB%1CD"
+                                   << "ZUD Wheel Base %2"
+                                   << "AB%1CD";
+}
+
+void TestCli::listShowsDeviceStrings()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, serial);
+    QFETCH(QString, productShown);
+    QFETCH(QString, serialShown);
+    emu::WheelBaseEmulator::Config config;
+    config.device.productString = product.toStdWString();
+    config.device.serialNumber = serial.toStdWString();
+    auto wheelBase = emu::WheelBaseEmulator::plug(config);
+
+    const CliRun text = runCli({"list"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.out.count('\n'), 1);
+    QCOMPARE(text.out, QStringLiteral("wheel base\t%1\t%2\t%3\t0483:a355\n")
+                           .arg(productShown, pathOf(wheelBase->device()), serialShown));
+
+    const CliRun json = runCli({"list", "--json"});
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject();
+    QCOMPARE(object.value("product").toString(), product);
+    QCOMPARE(object.value("serial").toString(), serial);
+}
+
+void TestCli::outputFails_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("list") << QStringList{"list"};
+    QTest::newRow("list --json") << QStringList{"list", "--json"};
+    QTest::newRow("help") << QStringList{"--help"};
+}
+
+// zud-wheel list > /dev/full
+void TestCli::outputFails()
+{
+    QFETCH(QStringList, arguments);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        QSKIP("no /dev/full here");
+    const CliRun run = runCli(arguments, &full);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains("Writing to standard output failed: No space left on device"),
+             qPrintable(run.err));
+}
+
 void TestCli::deviceChoice_data()
 {
     QTest::addColumn<int>("wheelBases");
@@ -300,6 +385,8 @@ void TestCli::badFiles_data()
         << "update-firmware" << QByteArray("<none>") << qint64(0) << "Cannot use the firmware file";
     QTest::newRow("firmware too large") << "update-firmware" << QByteArray()
                                         << qint64(32767 * 32 + 1) << "Firmware image too large";
+    QTest::newRow("firmware empty")
+        << "update-firmware" << QByteArray() << qint64(0) << "in.bin: The firmware file is empty.";
     QTest::newRow("profiles missing")
         << "import-profiles" << QByteArray("<none>") << qint64(0) << "in.bin";
     QTest::newRow("profiles not JSON")
@@ -379,19 +466,30 @@ void TestCli::updateFirmware_data()
 {
     QTest::addColumn<bool>("keepTable");
     QTest::addColumn<int>("imageSize");
+    QTest::addColumn<int>("settingsVersion");
     QTest::addColumn<QString>("verdict");
     QTest::newRow("profiles kept")
-        << true << 4000 << "The profiles survived the update: 4 profiles";
+        << true << 4000 << 3 << "The profiles survived the update: 4 profiles";
     QTest::newRow("profiles reset, odd size")
-        << false << 1001 << "The profiles did not survive the update";
+        << false << 1001 << 3 << "The profiles did not survive the update";
+    // A table that cannot be read is what the update is for.
+    QTest::newRow("older firmware, no backup")
+        << true << 1000 << 2
+        << "No backup: the wheel base's profiles cannot be read (Device has an older firmware. "
+           "Please update the firmware.); going on with the update.\n";
+    QTest::newRow("newer firmware, no backup")
+        << true << 1000 << 4
+        << "cannot be read (Device had a newer firmware. Please update this "
+           "config tool.); going on";
 }
 
 void TestCli::updateFirmware()
 {
     QFETCH(bool, keepTable);
     QFETCH(int, imageSize);
+    QFETCH(int, settingsVersion);
     QFETCH(QString, verdict);
-    WheelBaseRig rig(keepTable);
+    WheelBaseRig rig(keepTable, uint8_t(settingsVersion));
     const QByteArray image = randomBytes(imageSize, 7);
     QFile out(file("new.fw"));
     QVERIFY(out.open(QIODevice::WriteOnly) && out.write(image) == image.size());
@@ -399,7 +497,7 @@ void TestCli::updateFirmware()
 
     const CliRun run = runCli({"update-firmware", file("new.fw"), shortWait});
     QCOMPARE(run.status, 0);
-    QVERIFY2(run.out.contains(verdict), qPrintable(run.out + run.err));
+    QVERIFY2((run.out + run.err).contains(verdict), qPrintable(run.out + run.err));
     QVERIFY(run.out.contains("The wheel base is back at " + pathOf(rig.returned->device())));
     // One progress line per tenth on a pipe.
     QVERIFY(run.err.contains("Firmware: 50 %"));
@@ -417,6 +515,10 @@ void TestCli::updateFirmware()
     // The backup holds the table from before the update.
     const QList<ProfileBackup> backups =
         ProfileBackupStore().list(ProfileBackupStore::deviceFolder("CLI-TEST-1", 0, 0, QString()));
+    if (settingsVersion != 3) {
+        QVERIFY(backups.isEmpty());
+        return;
+    }
     QCOMPARE(backups.size(), 1);
     QCOMPARE(backups.first().reason, QStringLiteral("firmware"));
     QCOMPARE(backups.first().profileCount, 4);
@@ -426,6 +528,11 @@ void TestCli::firmwareFailures_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("err");
+    // A table that can be read but not taken over stops the update.
+    QTest::newRow("backup refused")
+        << "bad count"
+        << "Loading the profiles for the backup failed: the wheel base refused: Device reported "
+           "101 profiles";
     QTest::newRow("no bootloader appears")
         << "no bootloader"
         << "Entering the bootloader failed: no bootloader appeared within 1.5 s. The wheel base "
@@ -454,10 +561,12 @@ void TestCli::firmwareFailures()
     QFETCH(QString, err);
     std::shared_ptr<emu::WheelBaseEmulator> wheelBase;
     std::shared_ptr<emu::BootloaderEmulator> bootloader;
-    if (fault == "no bootloader") {
+    if (fault == "no bootloader" || fault == "bad count") {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
         wheelBase = emu::WheelBaseEmulator::plug(config); // leaves, and nothing comes
+        if (fault == "bad count")
+            wheelBase->setReportedProfileCount(101);
     } else {
         emu::BootloaderEmulator::Config config;
         config.restartApplication = [] {}; // leaves, and nothing comes
@@ -541,6 +650,68 @@ void TestCli::ctrlC()
         QVERIFY(text.contains("still in the bootloader: run update-firmware again"));
         QVERIFY(!bootloader->transferEnded());
     }
+}
+
+// SIGTERM and SIGHUP (a closed terminal) get the care Ctrl-C gets: a log
+// keeps its file, and the other commands stop saying what state the device
+// is left in.
+void TestCli::interrupts_data()
+{
+    QTest::addColumn<QString>("wheel"); // streaming, silent or slow
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("trigger");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text"); // on standard output for status 0, else on standard error
+    const QStringList log{"log", "live.csv", "--seconds", "60"};
+    QTest::newRow("log, SIGHUP") << "streaming" << log << QByteArray("Logging vhid") << SIGHUP << 0
+                                 << "Logged";
+    QTest::newRow("log, SIGTERM") << "streaming" << log << QByteArray("Logging vhid") << SIGTERM
+                                  << 0 << "Logged";
+    QTest::newRow("log, Ctrl-C before any data")
+        << "silent" << log << QByteArray("Waiting for live data") << SIGINT << 3
+        << "Logging failed: stopped by Ctrl-C before any data arrived.";
+    QTest::newRow("import, Ctrl-C while saving")
+        << "slow" << QStringList{"import-profiles", "table.json"} << QByteArray("Backed up")
+        << SIGINT << 3
+        << "Saving the profiles failed: stopped by Ctrl-C. The device may hold part of the new "
+           "table; its table before the import is in ";
+    QTest::newRow("update, SIGTERM waiting for the bootloader")
+        << "silent" << QStringList{"update-firmware", "new.fw"}
+        << QByteArray("Waiting for the bootloader") << SIGTERM << 3
+        << "Entering the bootloader failed: stopped by SIGTERM while waiting for the bootloader.";
+}
+
+void TestCli::interrupts()
+{
+    QFETCH(QString, wheel);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, trigger);
+    QFETCH(int, signal);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = wheel == "streaming" ? 1000 : 0;
+    auto wheelBase =
+        emu::WheelBaseEmulator::plug(config); // leaves for a bootloader that never comes
+    if (wheel == "slow")
+        wheelBase->setReplyDelay(std::chrono::milliseconds(50));
+    ProfileTable table;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(4))
+        table.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("table.json"), table, error), qPrintable(error));
+    QFile firmware(file("new.fw"));
+    QVERIFY(firmware.open(QIODevice::WriteOnly) && firmware.write(randomBytes(320, 1)) == 320);
+    firmware.close();
+
+    for (QString &argument : arguments)
+        if (argument.contains('.'))
+            argument = file(argument);
+    const CliRun run = runCliInterrupted(arguments << shortWait, trigger, signal);
+    QCOMPARE(run.status, status);
+    QVERIFY2((status ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+    QCOMPARE(QFile::exists(file("live.csv")), arguments.first() == "log" && status == 0);
 }
 
 void TestCli::log_data()
@@ -647,6 +818,76 @@ void TestCli::centerAndFactoryDefaults()
     QVERIFY(reset.out.contains(backups.first().path));
 }
 
+// Commands that await no answer: the factory reset and the end of a save.
+// Success is told only once they went out; a write that failed is repeated.
+void TestCli::writeFaults_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("failing");  // the command (byte 1) whose writes fail
+    QTest::addColumn<int>("failures"); // how many of them; -1: all
+    QTest::addColumn<int>("unplugAt"); // > 0: the device leaves at this command
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text"); // on standard output for status 0, else on standard error
+    QTest::addColumn<int>("resets");
+    const int reset = int(ZudUsbCommand::Reset);
+    const int save = int(ZudUsbCommand::SaveSettings);
+    QTest::newRow("reset") << "factory-defaults" << 0 << 0 << 0 << 0
+                           << "it holds 2 profiles now; the profiles before are in " << 1;
+    QTest::newRow("reset written at the second try")
+        << "factory-defaults" << reset << 1 << 0 << 0 << "it holds 2 profiles now" << 1;
+    QTest::newRow("reset never written")
+        << "factory-defaults" << reset << -1 << 0 << 3
+        << "Restoring factory defaults failed: the reset could not be sent, or was not confirmed, "
+           "within 1 s. The device may or may not have been reset. The profiles before are in "
+        << 0;
+    // The backup's load is 5 commands for 3 profiles.
+    QTest::newRow("wheel base leaves at the reset")
+        << "factory-defaults" << 0 << 0 << 6 << 3
+        << "left the bus. The reset was sent. The profiles before are in " << 0;
+    QTest::newRow("end of save written at the second try")
+        << "import-profiles" << save << 1 << 0 << 0 << "Imported 4 profiles" << 0;
+}
+
+void TestCli::writeFaults()
+{
+    QFETCH(QString, command);
+    QFETCH(int, failing);
+    QFETCH(int, failures);
+    QFETCH(int, unplugAt);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    QFETCH(int, resets);
+    emu::WheelBaseEmulator::Config config;
+    config.streamRate = 0;
+    config.factoryProfileCount = 2;
+    auto wheelBase = emu::WheelBaseEmulator::plug(config);
+    wheelBase->setProfiles(sampleProfiles(3), 1);
+    ProfileTable table;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(4))
+        table.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("table.json"), table, error), qPrintable(error));
+    if (unplugAt)
+        wheelBase->unplugAtCommand(unplugAt);
+    // The save's end is the save command with the count byte 255.
+    std::atomic<int> left{failures};
+    wheelBase->device()->setFailingWrites([&, failing](const uint8_t *data, size_t length) {
+        const bool picked = length > 42 && data[1] == failing &&
+                            (failing != int(ZudUsbCommand::SaveSettings) || data[42] == 255);
+        return picked && (left < 0 || left-- > 0);
+    });
+
+    QStringList arguments = command == "import-profiles" ? QStringList{command, file("table.json")}
+                                                         : QStringList{command, "--yes"};
+    const CliRun run = runCli(arguments << "--wait-ms=1000");
+    wheelBase->device()->setFailingWrites(nullptr);
+    QCOMPARE(run.status, status);
+    QVERIFY2((status ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+    QCOMPARE(wheelBase->factoryResets(), resets);
+    if (command == "import-profiles")
+        QVERIFY(wheelBase->savesFinished() >= 1);
+}
+
 void TestCli::progressBar_data()
 {
     QTest::addColumn<int>("done");
@@ -668,6 +909,80 @@ void TestCli::progressBar()
     QFETCH(int, elapsedMs);
     QFETCH(QString, text);
     QCOMPARE(CliProgress::barText("x", "chunks", done, total, elapsedMs), text);
+}
+
+// The examples of the README's command-line section, each run as written
+// by bash on the demo's rig (a wheel base and pedals), with `zud-wheel` and
+// `build/zud-wheel-demo` the demo build. The files they name as the user's
+// own (base-2.4.fw, team.json) are laid out first.
+void TestCli::readmeExamples_data()
+{
+    QTest::addColumn<QString>("script");
+    QFile readme(QStringLiteral(ZUD_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(readme.readAll()).split('\n');
+    const int start = lines.indexOf("## Command line");
+    QVERIFY(start >= 0);
+    // Code blocks are indented; a blank line inside one ends an example.
+    QStringList example;
+    int examples = 0;
+    const auto add = [&] {
+        if (!example.isEmpty())
+            QTest::newRow(qPrintable(example.first())) << example.join('\n');
+        examples += example.isEmpty() ? 0 : 1;
+        example.clear();
+    };
+    for (int i = start + 1; i < lines.size() && !lines.at(i).startsWith("## "); ++i) {
+        if (lines.at(i).startsWith("    "))
+            example << lines.at(i).mid(4);
+        else
+            add();
+    }
+    add();
+    QVERIFY2(examples >= 5, "the README's examples were not found");
+}
+
+void TestCli::readmeExamples()
+{
+    QFETCH(QString, script);
+    QDir work(dir->path());
+    QVERIFY(work.mkpath("bin") && work.mkpath("build"));
+    // Every call is counted with its status.
+    const QString wrapper = QStringLiteral("#!/bin/sh\n\"%1\" \"$@\"\nstatus=$?\n"
+                                           "echo \"$status $*\" >> \"%2\"\nexit $status\n")
+                                .arg(ZUD_WHEEL_DEMO, file("calls"));
+    for (const QString name : {"bin/zud-wheel", "build/zud-wheel-demo"}) {
+        QFile out(file(name));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(wrapper.toUtf8()) > 0);
+        out.close();
+        QVERIFY(out.setPermissions(out.permissions() | QFileDevice::ExeOwner));
+    }
+    QFile firmware(file("base-2.4.fw"));
+    QVERIFY(firmware.open(QIODevice::WriteOnly) && firmware.write(randomBytes(4000, 24)) == 4000);
+    firmware.close();
+    ProfileTable team;
+    for (const ZudUsbWheelBaseProfile &profile : sampleProfiles(3))
+        team.profiles.append(profile);
+    QString error;
+    QVERIFY2(writeProfileFile(file("team.json"), team, error), qPrintable(error));
+
+    QProcess bash;
+    bash.setWorkingDirectory(dir->path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", file("bin") + ':' + environment.value("PATH"));
+    bash.setProcessEnvironment(environment);
+    bash.start("bash", {"-c", script});
+    QVERIFY(bash.waitForFinished(120000));
+    const QString output =
+        QString::fromUtf8(bash.readAllStandardOutput() + bash.readAllStandardError());
+    QCOMPARE(bash.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(bash.exitCode() == 0, qPrintable(output));
+    QFile calls(file("calls"));
+    QVERIFY2(calls.open(QIODevice::ReadOnly), qPrintable(output));
+    const QStringList made = QString::fromUtf8(calls.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!made.isEmpty());
+    for (const QString &call : made)
+        QVERIFY2(call.startsWith("0 "), qPrintable(call + '\n' + output));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
