@@ -124,6 +124,9 @@ private:
     // Points the recorder and the Scope page at the selected wheel base, or
     // at none; called while the device exists.
     void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
+    // Makes the window large enough for the Scope page where the screen
+    // allows, keeping it on the screen; never shrinks it.
+    void growToFitScope();
     // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
     void setUpGuidance();
     // The guidance's part of the enable state, after setUiEnabled's own.

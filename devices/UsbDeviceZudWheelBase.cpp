@@ -49,9 +49,9 @@ UsbDeviceZudWheelBase::UsbDeviceZudWheelBase(QString id, hid_device *hidDevice)
 {
 }
 
-void UsbDeviceZudWheelBase::send(const ZudUsbReport &report, bool expectReply)
+bool UsbDeviceZudWheelBase::send(const ZudUsbReport &report, bool expectReply)
 {
-    write(report.data, expectReply);
+    return write(report.data, expectReply);
 }
 
 bool UsbDeviceZudWheelBase::isLoadedSlot(int index) const
@@ -337,9 +337,9 @@ void UsbDeviceZudWheelBase::centerRim()
     send(ZudUsbCommands::centerRim(profiles[currentProfile]), true);
 }
 
-void UsbDeviceZudWheelBase::sendTestForceCommand(float constantForce)
+bool UsbDeviceZudWheelBase::sendTestForceCommand(float constantForce)
 {
-    send(ZudUsbCommands::testForce(constantForce), false);
+    return send(ZudUsbCommands::testForce(constantForce), false);
 }
 
 void UsbDeviceZudWheelBase::sendTestBrakeResistorCommand(bool enabled)

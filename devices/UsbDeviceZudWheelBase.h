@@ -48,7 +48,8 @@ public slots:
     void saveSettings();
     void resetToFactoryDefaults();
     void centerRim();
-    void sendTestForceCommand(float constantForce);
+    // Whether the command went out.
+    bool sendTestForceCommand(float constantForce);
     void sendTestBrakeResistorCommand(bool enabled);
 
 private:
@@ -63,5 +64,5 @@ private:
     // cannot be taken over (ending with outcome), or an empty string when
     // they can.
     static QString countProblem(uint8_t count, uint8_t current, const QString &outcome);
-    void send(const ZudUsbReport &report, bool expectReply);
+    bool send(const ZudUsbReport &report, bool expectReply);
 };
