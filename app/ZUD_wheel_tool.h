@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class DeviceMessageBoxes;
 class ProfileFilesController;
 class RimTurner;
 class QCloseEvent;
@@ -192,6 +193,8 @@ private:
     UnsavedChangesGuard *unsavedChanges;
     SaveVerifier *saveVerifier;
     ProfileFilesController *profileFiles;
+    // One box at a time per device for its failures.
+    DeviceMessageBoxes *deviceBoxes;
     // Set while the item of a device that has left is being removed.
     bool deviceLeaving = false;
 };
