@@ -374,7 +374,7 @@ void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()
 
 void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
 {
-    if (selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
+    if (!closingForSignal && selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
         event->ignore();
         return;
     }

@@ -66,6 +66,13 @@ public:
     // unless a test or benchmark drives time itself.
     void setMillisClock(std::function<uint32_t()> clock);
 
+    // Closes the window as the user's close does, for a signal that asks the
+    // program to end (ZUD_wheel_tool_shutdown.cpp): the test force released,
+    // the log closed, and unsaved profile edits backed up instead of asked
+    // about, for nobody may be there to answer. Returns one line that says
+    // what was done, for the terminal.
+    QString closeForSignal(int signalNumber);
+
 protected:
     // Asks before unsaved profile edits are dropped with the window.
     void closeEvent(QCloseEvent *event) override;
@@ -197,4 +204,6 @@ private:
     DeviceMessageBoxes *deviceBoxes;
     // Set while the item of a device that has left is being removed.
     bool deviceLeaving = false;
+    // Set once a signal ends the window: closing then asks nothing.
+    bool closingForSignal = false;
 };

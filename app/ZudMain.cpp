@@ -1,5 +1,6 @@
 #include "app/ZudMain.h"
 
+#include "app/ShutdownSignals.h"
 #include "app/ZUD_wheel_tool.h"
 #include "usb/UsbManager.h"
 
@@ -36,11 +37,26 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     QApplication application(argc, argv);
     // Names the data folder that profile backups go to.
     QApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));
+    // From here on, Ctrl-C, a closed terminal or `kill` end the window the
+    // way closing it does; a signal that comes earlier waits in the pipe.
+    ShutdownSignals shutdownSignals;
     auto *window = new ZUD_wheel_tool();
+    int endingSignal = 0;
+    QObject::connect(&shutdownSignals, &ShutdownSignals::received, window,
+                     [window, &endingSignal](int signalNumber) {
+                         if (endingSignal)
+                             return; // already ending
+                         endingSignal = signalNumber;
+                         const QString done = window->closeForSignal(signalNumber);
+                         std::fprintf(stderr, "%s\n", qPrintable(done));
+                         // Ends dialogs that wait for an answer as well.
+                         QCoreApplication::exit(128 + signalNumber);
+                     });
     window->show();
     if (onShown)
         onShown(*window);
     const int result = application.exec();
+    // Releases what the window still holds while the signals are handled.
     delete window;
-    return result;
+    return endingSignal ? 128 + endingSignal : result;
 }
