@@ -1,5 +1,6 @@
 #include "app/ZudMain.h"
 
+#include "app/HostSettings.h"
 #include "app/ShutdownSignals.h"
 #include "app/ZUD_wheel_tool.h"
 #include "usb/UsbManager.h"
@@ -40,7 +41,9 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     // From here on, Ctrl-C, a closed terminal or `kill` end the window the
     // way closing it does; a signal that comes earlier waits in the pipe.
     ShutdownSignals shutdownSignals;
+    HostSettings hostSettings;
     auto *window = new ZUD_wheel_tool();
+    hostSettings.restoreWindow(*window);
     int endingSignal = 0;
     QObject::connect(&shutdownSignals, &ShutdownSignals::received, window,
                      [window, &endingSignal](int signalNumber) {
@@ -56,6 +59,7 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     if (onShown)
         onShown(*window);
     const int result = application.exec();
+    hostSettings.saveWindow(*window);
     // Releases what the window still holds while the signals are handled.
     delete window;
     return endingSignal ? 128 + endingSignal : result;

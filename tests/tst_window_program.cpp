@@ -1,6 +1,7 @@
 // The window program as a whole, in a child process
 // (tests/window_harness.cpp): a signal that asks it to end ends it as
-// closing it does.
+// closing it does, and the window's place is remembered between runs in
+// the configuration folder.
 #include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -79,6 +80,16 @@ private slots:
         QCOMPARE(backups.size(), 1);
         QVERIFY(run.err.contains(QStringLiteral("unsaved changes kept in %1")
                                      .arg(QDir::toNativeSeparators(backups.first()))));
+    }
+
+    void windowPlaceRememberedInTheConfigurationFolder()
+    {
+        QTemporaryDir home;
+        QVERIFY(runHarness(home, "report").err.contains("geometry "));
+        QCOMPARE(runHarness(home, "place 40 30 700 520").exitCode, 0);
+        QVERIFY(QFileInfo::exists(home.filePath("config/zud-wheel-tool/settings.ini")));
+        QVERIFY2(runHarness(home, "report").err.contains("geometry 40 30 700 520\n"),
+                 qPrintable(runHarness(home, "report").err));
     }
 };
 
