@@ -21,7 +21,8 @@ QMessageBox *DeviceMessageBoxes::show(const QString &deviceId, QMessageBox::Icon
         return open.box;
     }
     open.messages = 1;
-    open.box =
-        openMessageBox(window, icon, title, text, [this, deviceId] { boxes.remove(deviceId); });
-    return open.box;
+    QMessageBox *box = openMessageBox(window, icon, title, text);
+    open.box = box;
+    connect(box, &QDialog::finished, this, [this, deviceId] { boxes.remove(deviceId); });
+    return box;
 }

@@ -52,8 +52,10 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
                          endingSignal = signalNumber;
                          const QString done = window->closeForSignal(signalNumber);
                          std::fprintf(stderr, "%s\n", qPrintable(done));
-                         // Ends dialogs that wait for an answer as well.
-                         QCoreApplication::exit(128 + signalNumber);
+                         // Ends the dialogs that wait for an answer as well,
+                         // each answered as cancelled (0); the exit status
+                         // names the signal below.
+                         QCoreApplication::exit(0);
                      });
     window->show();
     if (onShown)
