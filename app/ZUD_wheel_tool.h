@@ -38,9 +38,10 @@ class ZUD_wheel_tool;
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
 // ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
-// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging) and
+// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging),
 // ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
-// itself: the no-device hint, captions, status bar, shortcuts).
+// itself: the no-device hint, captions, status bar, shortcuts) and
+// ZUD_wheel_tool_shutdown.cpp (the end that a signal asks for).
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
