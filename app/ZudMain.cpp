@@ -52,9 +52,9 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
                          endingSignal = signalNumber;
                          const QString done = window->closeForSignal(signalNumber);
                          std::fprintf(stderr, "%s\n", qPrintable(done));
-                         // Ends the dialogs that wait for an answer as well,
-                         // each answered as cancelled (0); the exit status
-                         // names the signal below.
+                         // Ends the event loops of dialogs that wait for an
+                         // answer as well (they end unanswered); the exit
+                         // status names the signal below.
                          QCoreApplication::exit(0);
                      });
     window->show();
