@@ -43,12 +43,20 @@ ShutdownSignals::ShutdownSignals(QObject *parent) : QObject(parent)
         sigaction(handled[i], &action, &previous[i]);
 }
 
+void ShutdownSignals::restorePrevious()
+{
+    if (!notifier_ || restored_)
+        return;
+    for (int i = 0; i < 3; ++i)
+        sigaction(handled[i], &previous[i], nullptr);
+    restored_ = true;
+}
+
 ShutdownSignals::~ShutdownSignals()
 {
     if (!notifier_)
         return;
-    for (int i = 0; i < 3; ++i)
-        sigaction(handled[i], &previous[i], nullptr);
+    restorePrevious();
     notifier_.reset();
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -69,6 +77,7 @@ void ShutdownSignals::drain()
 
 ShutdownSignals::ShutdownSignals(QObject *parent) : QObject(parent) {}
 ShutdownSignals::~ShutdownSignals() = default;
+void ShutdownSignals::restorePrevious() {}
 void ShutdownSignals::drain() {}
 
 #endif

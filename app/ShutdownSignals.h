@@ -23,6 +23,10 @@ public:
     ~ShutdownSignals() override;
 
     bool isActive() const { return notifier_ != nullptr; }
+    // Gives the signals back their earlier handling (for an interactive
+    // program: ending it at once), so that a second Ctrl-C ends a program
+    // whose orderly end hangs.
+    void restorePrevious();
 
 signals:
     void received(int signalNumber);
@@ -32,4 +36,5 @@ private slots:
 
 private:
     std::unique_ptr<QSocketNotifier> notifier_;
+    bool restored_ = false;
 };
