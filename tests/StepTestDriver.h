@@ -1,6 +1,7 @@
 // Drives a shown window, as a user would, into a running step test: once
-// the selected wheel base's settings have loaded, an unsaved edit, a log
-// started, the Scope page shown and "Apply Test Force" confirmed for 3 s.
+// the selected wheel base's settings and first update have arrived, an
+// unsaved edit, a log started, the Scope page shown and "Apply Test Force"
+// confirmed for 3 s.
 // For the programs that then end the window from outside (the window
 // harness and the kernel window test's child).
 #pragma once
@@ -30,8 +31,10 @@ inline void startStepTest(ZUD_wheel_tool &window, std::function<void()> onStarte
     auto *answers = new DialogAnswerer;
     answers->buttons << QMessageBox::Yes;
     QObject::connect(poll, &QTimer::timeout, &window, [=, &window] {
-        if (!save->isEnabled())
-            return; // the settings are still on their way
+        // The settings and a first update (which tells the log's kind) are
+        // still on their way.
+        if (!save->isEnabled() || window.telemetryRecorder().reportsReceived() == 0)
+            return;
         poll->stop();
         child<QSlider>(window, "horiSlider_Force")->setValue(99);
         child<QPushButton>(window, "pushButton_Logging")->click();
