@@ -184,8 +184,10 @@ bench: build
 # its wheel base has loaded and turned; docs/debug-page.png: the same on the
 # "Debug" page; docs/no-device.png: the demo with nothing plugged in, as a
 # first-time user sees the window. Xvfb is installed only for this target.
+# Each picture starts without the window's remembered size and place.
 SCREENSHOT_PACKAGES = xvfb xauth
 SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
+SCREENSHOT_CONFIG = $(abspath $(BUILD))/screenshot-config
 
 screenshot: build
 	$(call apt_install,$(SCREENSHOT_PACKAGES))
@@ -193,15 +195,16 @@ screenshot: build
 	mkdir -p docs
 	for shot in "screenshot.png 3000" "debug-page.png 3000 --debug-page" \
 	            "no-device.png 2000 --no-devices"; do \
-	  set -- $$shot; picture=$$1; delay=$$2; shift 2; \
-	  env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
+	  set -- $$shot; picture=$$1; delay=$$2; shift 2; rm -rf $(SCREENSHOT_CONFIG); \
+	  env -u QT_QPA_PLATFORMTHEME XDG_CONFIG_HOME=$(SCREENSHOT_CONFIG) QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
 	    sh -c '$(SCREENSHOT_SCENE) "$$@" >/dev/null & scene=$$!; \
 	           ./$(BUILD)/zud_grab_screen docs/'"$$picture $$delay"'; status=$$?; \
 	           kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status' sh "$$@" \
 	    || exit 1; \
 	done
 	# docs/scope.png: the demo on its Scope page, after a few seconds of a lap.
-	env -u QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+	rm -rf $(SCREENSHOT_CONFIG)
+	env -u QT_QPA_PLATFORMTHEME XDG_CONFIG_HOME=$(SCREENSHOT_CONFIG) QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 	  sh -c '$(SCREENSHOT_SCENE) --scope >/dev/null & scene=$$!; \
 	         ./$(BUILD)/zud_grab_screen docs/scope.png 7000; status=$$?; \
 	         kill $$scene 2>/dev/null; wait $$scene 2>/dev/null; exit $$status'

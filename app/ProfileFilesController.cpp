@@ -1,5 +1,7 @@
 #include "app/ProfileFilesController.h"
 
+#include "app/NonBlockingBox.h"
+#include "app/SettingsMapping.h"
 #include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 
@@ -139,6 +141,15 @@ void ProfileFilesController::importFile(const QString &path)
     UsbDeviceZudWheelBase *wheelBase = selectedWheelBase();
     if (!wheelBase)
         return;
+    // The editor keeps the levels in steps of 10 and would round them when
+    // it shows a profile: round them all now, and say so.
+    QStringList rounded;
+    for (ZudUsbWheelBaseProfile &profile : table.profiles)
+        for (const LevelRounding &level : roundLevels(profile))
+            rounded << tr("Profile \"%1\": %2 %3 will be saved as %4")
+                           .arg(profileDisplayName(profile), QLatin1String(level.field))
+                           .arg(level.from)
+                           .arg(level.to);
     if (scope == ProfileFileScope::Profile) {
         const int current = wheelBase->currentProfile;
         if (current >= wheelBase->profileCount)
@@ -159,6 +170,25 @@ void ProfileFilesController::importFile(const QString &path)
             : tr("Imported %1 profiles from %2; not saved yet")
                   .arg(table.profiles.size())
                   .arg(QDir::toNativeSeparators(path)));
+    if (!rounded.isEmpty())
+        showRounded(rounded);
+}
+
+void ProfileFilesController::showRounded(const QStringList &rounded)
+{
+    constexpr int shownLines = 10;
+    QString text = tr("Damping, friction, inertia and spring are set in steps of 10.") +
+                   QLatin1Char(' ') +
+                   (rounded.size() == 1
+                        ? tr("One imported value will be saved rounded down:")
+                        : tr("%1 imported values will be saved rounded down:").arg(rounded.size()));
+    text += QLatin1Char('\n') + QStringList(rounded.mid(0, shownLines)).join(QLatin1Char('\n'));
+    if (rounded.size() > shownLines)
+        text += QLatin1Char('\n') +
+                tr("and %1 more (see the details)").arg(rounded.size() - shownLines);
+    QMessageBox *box = openMessageBox(window, QMessageBox::Information, tr("Levels rounded"), text);
+    if (rounded.size() > shownLines)
+        box->setDetailedText(rounded.join(QLatin1Char('\n')));
 }
 
 void ProfileFilesController::restoreBackup()

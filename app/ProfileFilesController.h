@@ -45,6 +45,8 @@ public:
 private:
     void importFile(const QString &path);
     void showStatus(const QString &text);
+    // Lists the imported levels that the editor rounds.
+    void showRounded(const QStringList &rounded);
 
     QMainWindow *window;
     UnsavedChangesGuard *guard;

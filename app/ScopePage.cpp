@@ -1,6 +1,8 @@
 #include "app/ScopePage.h"
 
 #include "app/CsvLog.h"
+#include "app/NonBlockingBox.h"
+#include "devices/UsbDeviceZudWheelBase.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,11 +12,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -39,17 +43,54 @@ bool onRightAxis(TelemetryChannel c)
            c == TelemetryChannel::MechAngle || c == TelemetryChannel::ElAngle;
 }
 
-QColor channelColor(int c)
+// Each channel's line. The colours are the Okabe-Ito palette, which people
+// with the common colour-vision deficiencies tell apart; channels that
+// usually lie on top of each other (a torque asked for, sent and measured)
+// differ in their dashes as well, and so do the Hall inputs from the PWM
+// outputs of the same phase.
+QPen channelPen(TelemetryChannel c)
 {
-    static const QColor colors[] = {Qt::black,
-                                    QColor(0, 114, 189),
-                                    QColor(217, 83, 25),
-                                    QColor(119, 172, 48),
-                                    QColor(126, 47, 142),
-                                    QColor(77, 190, 238),
-                                    QColor(162, 20, 47),
-                                    QColor(237, 177, 32)};
-    return colors[c % int(sizeof colors / sizeof colors[0])];
+    const QColor black(0, 0, 0), orange(230, 159, 0), skyBlue(86, 180, 233),
+        bluishGreen(0, 158, 115), blue(0, 114, 178), vermillion(213, 94, 0),
+        reddishPurple(204, 121, 167);
+    const auto pen = [](const QColor &color, Qt::PenStyle style) {
+        QPen p(color);
+        p.setStyle(style);
+        return p;
+    };
+    switch (c) {
+    case TelemetryChannel::Steering:
+        return pen(black, Qt::SolidLine);
+    case TelemetryChannel::FfbIn:
+    case TelemetryChannel::TorqueIn:
+    case TelemetryChannel::MechAngle:
+        return pen(blue, Qt::SolidLine);
+    case TelemetryChannel::FfbOut:
+    case TelemetryChannel::TorqueOut:
+        return pen(vermillion, Qt::DashLine);
+    case TelemetryChannel::TorqueActual:
+        return pen(orange, Qt::DotLine);
+    case TelemetryChannel::MotorAngle:
+    case TelemetryChannel::RotorPos:
+        return pen(bluishGreen, Qt::SolidLine);
+    case TelemetryChannel::ElAngle:
+        return pen(vermillion, Qt::DashDotLine);
+    case TelemetryChannel::PwmU:
+        return pen(orange, Qt::SolidLine);
+    case TelemetryChannel::PwmV:
+        return pen(skyBlue, Qt::SolidLine);
+    case TelemetryChannel::PwmW:
+        return pen(reddishPurple, Qt::SolidLine);
+    case TelemetryChannel::HallU:
+        return pen(orange, Qt::DashLine);
+    case TelemetryChannel::HallV:
+        return pen(skyBlue, Qt::DashLine);
+    case TelemetryChannel::HallW:
+        return pen(reddishPurple, Qt::DashLine);
+    case TelemetryChannel::HallPsu:
+        return pen(bluishGreen, Qt::DashDotLine);
+    }
+    return pen(black, Qt::SolidLine);
 }
 
 } // namespace
@@ -62,6 +103,7 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
+    scroll_ = scroll;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     auto *content = new QWidget(scroll);
@@ -143,7 +185,7 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
             plot_->addGraph(plot_->xAxis, onRightAxis(channel) ? plot_->yAxis2 : plot_->yAxis);
         // Units are on the axes.
         graph->setName(QString::fromLatin1(telemetryChannelInfo(channel).name));
-        graph->setPen(QPen(channelColor(c)));
+        graph->setPen(channelPen(channel));
         graph->setVisible(false);
         graph->removeFromLegend();
         graphs_[c] = graph;
@@ -202,6 +244,13 @@ ScopePage::ScopePage(const TelemetryRecorder &recorder, QWidget *parent)
     frameTimer_.setInterval(1000 / framesPerSecond);
     connect(&frameTimer_, &QTimer::timeout, this, &ScopePage::refresh);
     connect(&stepTest_, &StepTest::started, this, &ScopePage::updateControls);
+    // Called when a device leaves too: the box must not wait.
+    connect(&stepTest_, &StepTest::releaseFailed, this, [this](const QString &product) {
+        openMessageBox(this, QMessageBox::Critical, tr("Test force not released"),
+                       tr("The test force of 0 could not be sent to %1: the wheel base may "
+                          "still apply the test force.\nSwitch the wheel base off now.")
+                           .arg(product));
+    });
     connect(&stepTest_, &StepTest::released, this, [this](bool timeUp) {
         updateControls();
         // The response stays on screen: the picture stops shortly after a
@@ -462,6 +511,9 @@ void ScopePage::on_pushButton_TestForce_clicked()
         return;
     const int level = testForce_->value();
     const int duration = testDuration_->value();
+    // The answer is for this wheel base only.
+    const QPointer<UsbDeviceZudWheelBase> asked(stepTest_.wheelBase());
+    const QString product = asked->getProductString();
     auto *box = new QMessageBox(
         QMessageBox::Warning, tr("Apply Test Force"),
         tr("The wheel will turn by itself with %1 % of full force for %2 ms.\n"
@@ -471,16 +523,34 @@ void ScopePage::on_pushButton_TestForce_clicked()
         QMessageBox::Yes | QMessageBox::Cancel, this);
     box->setDefaultButton(QMessageBox::Cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    // Answered later, from the event loop: the wheel base may have gone by
-    // then, which leaves the step test without one.
-    connect(box, &QMessageBox::finished, this, [this, level, duration](int result) {
-        if (result == QMessageBox::Yes && !stepTest_.isRunning()) {
-            if (paused_)
-                setPaused(false);
-            stepTest_.start(level, duration);
+    // Answered later, from the event loop: by then the wheel base may have
+    // left, another device may be selected, or the page may be out of sight.
+    connect(box, &QMessageBox::finished, this, [this, level, duration, asked, product](int result) {
+        if (result != QMessageBox::Yes || stepTest_.isRunning())
+            return;
+        if (!asked || asked != stepTest_.wheelBase()) {
+            emit statusMessage(
+                tr("The test force was not applied: %1 is no longer selected.").arg(product));
+            return;
         }
+        if (!isVisible()) {
+            emit statusMessage(tr("The test force was not applied: the Scope page was left."));
+            return;
+        }
+        if (paused_)
+            setPaused(false);
+        stepTest_.start(level, duration);
     });
     box->open();
+}
+
+QSize ScopePage::shortfall() const
+{
+    const QWidget *content = scroll_->widget();
+    const QSize wanted = content->sizeHint().expandedTo(content->minimumSizeHint());
+    const QSize shown = scroll_->maximumViewportSize();
+    return QSize(std::max(0, wanted.width() - shown.width()),
+                 std::max(0, wanted.height() - shown.height()));
 }
 
 QByteArray ScopePage::visibleCsv() const

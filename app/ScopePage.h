@@ -20,6 +20,7 @@ class QCPLayer;
 class QCustomPlot;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class UsbDeviceZudWheelBase;
 
@@ -51,6 +52,13 @@ public:
     QByteArray visibleCsv() const;
     // The clipping label's text for a share and a peak.
     static QString clippingText(const TelemetryClipping &clipping, bool hasOutput);
+    // How much wider and taller the page would have to be to show its
+    // controls, legend and plot without scrolling (zero when it fits).
+    QSize shortfall() const;
+
+signals:
+    // A short note for the window's status bar.
+    void statusMessage(const QString &text);
 
 public slots:
     // Takes the newest samples into the plot and redraws it.
@@ -108,4 +116,5 @@ private:
     // lays the plot out and draws it whole.
     QCPLayer *curvesLayer_ = nullptr;
     bool layoutDue_ = true;
+    QScrollArea *scroll_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "app/SettingsMapping.h"
 
 #include <cstring>
+#include <utility>
 
 QString centerOffsetText(float centerOffset)
 {
@@ -16,6 +17,28 @@ int levelToSlider(int8_t level)
 int8_t sliderToLevel(int sliderValue)
 {
     return int8_t(uint8_t(unsigned(sliderValue * 10) & 0xFFu));
+}
+
+int8_t levelAsShown(int8_t level)
+{
+    return sliderToLevel(levelToSlider(level));
+}
+
+std::vector<LevelRounding> roundLevels(ZudUsbWheelBaseProfile &profile)
+{
+    std::vector<LevelRounding> changed;
+    const std::pair<const char *, int8_t *> levels[] = {{"damping", &profile.damping},
+                                                        {"friction", &profile.friction},
+                                                        {"inertia", &profile.inertia},
+                                                        {"spring", &profile.spring}};
+    for (const auto &[field, level] : levels) {
+        const int8_t shown = levelAsShown(*level);
+        if (shown != *level) {
+            changed.push_back({field, *level, shown});
+            *level = shown;
+        }
+    }
+    return changed;
 }
 
 QString percentText(int value)

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 // The centre offset (a fraction of one turn) as shown beside "Center": the
 // product with 360 in single precision, two decimals, " deg".
@@ -18,6 +19,18 @@ QString centerOffsetText(float centerOffset);
 // slider value x 10 cut to the field's 8 bits.
 int levelToSlider(int8_t level);
 int8_t sliderToLevel(int sliderValue);
+
+// A level as the editor keeps it once it has shown it: on the slider's steps
+// of 10, cut toward zero.
+int8_t levelAsShown(int8_t level);
+// The levels of a profile that the editor would change, with their values
+// before and after; applying them rounds the profile as the editor would.
+struct LevelRounding {
+    const char *field; // "damping", "friction", "inertia" or "spring"
+    int from;
+    int to;
+};
+std::vector<LevelRounding> roundLevels(ZudUsbWheelBaseProfile &profile);
 
 // Value label texts: "75%" for the force slider, "50%" for a level slider at
 // 5 (the slider value x 10), and the plain number for smoothing.

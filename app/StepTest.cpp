@@ -49,7 +49,10 @@ void StepTest::finish(bool timeUp)
 {
     timer_.stop();
     running_ = false;
-    if (wheelBase_)
-        wheelBase_->sendTestForceCommand(0.0f);
+    // One failed write may be a passing hiccup; the second is not.
+    const bool sent = !wheelBase_ || wheelBase_->sendTestForceCommand(0.0f) ||
+                      wheelBase_->sendTestForceCommand(0.0f);
+    if (!sent)
+        emit releaseFailed(wheelBase_->getProductString());
     emit released(timeUp);
 }

@@ -1,6 +1,8 @@
 // The step test: a constant test force of a chosen level for a chosen time,
 // for service and tuning. Whatever ends it (the time, the user, the device
-// leaving or being deselected, the window closing) sends a test force of 0.
+// leaving or being deselected, the window closing) sends a test force of 0,
+// twice if the first write fails; a release that still does not go out is
+// announced by releaseFailed at once.
 #pragma once
 
 #include <QObject>
@@ -41,6 +43,9 @@ signals:
     void started(int levelPercent, int durationMs);
     // The force was released; timeUp tells whether the time ran out.
     void released(bool timeUp);
+    // The test force of 0 could not be written to the wheel base named
+    // product: it may still apply the force.
+    void releaseFailed(const QString &product);
 
 private:
     void finish(bool timeUp);

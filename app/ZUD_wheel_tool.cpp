@@ -1,5 +1,6 @@
 #include "app/ZUD_wheel_tool.h"
 
+#include "app/DeviceMessageBoxes.h"
 #include "app/NonBlockingBox.h"
 #include "app/ProfileFilesController.h"
 #include "app/ProfileNameEditing.h"
@@ -51,6 +52,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     ui->label_JoystickValue->setFixedSize(
         metrics.horizontalAdvance(QStringLiteral("65535 65535 65535")) + 8, metrics.height() + 4);
     setUpTelemetry();
+    deviceBoxes = new DeviceMessageBoxes(this);
     unsavedChanges = new UnsavedChangesGuard(this, ui->pushButton_SaveConfig);
     saveVerifier = new SaveVerifier(this, unsavedChanges);
     setUpSharing();
@@ -380,7 +382,7 @@ void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()
 
 void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
 {
-    if (selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
+    if (!closingForSignal && selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
         event->ignore();
         return;
     }

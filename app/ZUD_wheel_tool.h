@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class DeviceMessageBoxes;
 class ProfileFilesController;
 class RimTurner;
 class QCloseEvent;
@@ -38,9 +39,10 @@ class ZUD_wheel_tool;
 // ZUD_wheel_tool.cpp (construction, device list, selection, enable state,
 // bootloader button), ZUD_wheel_tool_liveview.cpp, ZUD_wheel_tool_settings.cpp,
 // ZUD_wheel_tool_logging.cpp, ZUD_wheel_tool_firmware.cpp and
-// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging) and
+// ZUD_wheel_tool_telemetry.cpp (the Scope page and full-rate logging),
 // ZUD_wheel_tool_guidance.cpp (what the window adds to the form to explain
-// itself: the no-device hint, captions, status bar, shortcuts).
+// itself: the no-device hint, captions, status bar, shortcuts) and
+// ZUD_wheel_tool_shutdown.cpp (the end that a signal asks for).
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
@@ -65,6 +67,13 @@ public:
     // The millisecond clock of the live view's throttle; currentTimeMillis
     // unless a test or benchmark drives time itself.
     void setMillisClock(std::function<uint32_t()> clock);
+
+    // Closes the window as the user's close does, for a signal that asks the
+    // program to end (ZUD_wheel_tool_shutdown.cpp): the test force released,
+    // the log closed, and unsaved profile edits backed up instead of asked
+    // about, for nobody may be there to answer. Returns one line that says
+    // what was done, for the terminal.
+    QString closeForSignal(int signalNumber);
 
 protected:
     // Asks before unsaved profile edits are dropped with the window.
@@ -127,6 +136,9 @@ private:
     void followTelemetry(UsbDeviceZudWheelBase *wheelBase);
     // Following what other programs do with the selected device.
     void setUpSharing();
+    // Makes the window large enough for the Scope page where the screen
+    // allows, keeping it on the screen; never shrinks it.
+    void growToFitScope();
     // Adds what the form lacks to explain itself (ZUD_wheel_tool_guidance.cpp).
     void setUpGuidance();
     // The guidance's part of the enable state, after setUiEnabled's own.
@@ -193,6 +205,10 @@ private:
     SaveVerifier *saveVerifier;
     ProfileFilesController *profileFiles;
     SharedDeviceFollower *sharedDevice;
+    // One box at a time per device for its failures.
+    DeviceMessageBoxes *deviceBoxes;
     // Set while the item of a device that has left is being removed.
     bool deviceLeaving = false;
+    // Set once a signal ends the window: closing then asks nothing.
+    bool closingForSignal = false;
 };

@@ -3,6 +3,7 @@
 // reset and centring. The profile table lives in the wheel base object; the
 // editor reads and writes it in place and sends nothing until "Save
 // Settings" (or "Center").
+#include "app/DeviceMessageBoxes.h"
 #include "app/NonBlockingBox.h"
 #include "app/ProfileFilesController.h"
 #include "app/ProfileNameEditing.h"
@@ -74,8 +75,9 @@ void ZUD_wheel_tool::onSettingsLoaded(UsbDevice *device)
 void ZUD_wheel_tool::onSettingsLoadFailed(UsbDevice *device, QString message)
 {
     settingsLoadRequested = false;
-    // Called by the device: the box must not wait (ZUD_wheel_tool.h).
-    openMessageBox(this, QMessageBox::Warning, device->getProductString(), message);
+    // Called by the device: the box must not wait (ZUD_wheel_tool.h), and a
+    // device that keeps refusing fills one box, not the screen.
+    deviceBoxes->show(device->getId(), QMessageBox::Warning, device->getProductString(), message);
 }
 
 void ZUD_wheel_tool::on_comboBox_ProfileName_activated(int index)

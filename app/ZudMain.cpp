@@ -1,5 +1,7 @@
 #include "app/ZudMain.h"
 
+#include "app/HostSettings.h"
+#include "app/ShutdownSignals.h"
 #include "app/ZUD_wheel_tool.h"
 #include "usb/UsbManager.h"
 
@@ -36,11 +38,36 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
     QApplication application(argc, argv);
     // Names the data folder that profile backups go to.
     QApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));
+    // From here on, Ctrl-C, a closed terminal or `kill` end the window the
+    // way closing it does; one that comes before the event loop runs waits
+    // in the pipe until it does.
+    ShutdownSignals shutdownSignals;
+    HostSettings hostSettings;
     auto *window = new ZUD_wheel_tool();
+    hostSettings.restoreWindow(*window);
+    int endingSignal = 0;
+    QObject::connect(&shutdownSignals, &ShutdownSignals::received, window,
+                     [window, &endingSignal, &shutdownSignals](int signalNumber) {
+                         if (endingSignal)
+                             return; // already ending
+                         endingSignal = signalNumber;
+                         const QString done = window->closeForSignal(signalNumber);
+                         std::fprintf(stderr, "%s\n", qPrintable(done));
+                         // The force is off and the edits are kept: should
+                         // the rest of the end hang, the next signal ends
+                         // the program at once.
+                         shutdownSignals.restorePrevious();
+                         // Ends the event loops of dialogs that wait for an
+                         // answer as well (they end unanswered); the exit
+                         // status names the signal below.
+                         QCoreApplication::exit(0);
+                     });
     window->show();
     if (onShown)
         onShown(*window);
     const int result = application.exec();
+    hostSettings.saveWindow(*window);
+    // Releases what the window still holds while the signals are handled.
     delete window;
-    return result;
+    return endingSignal ? 128 + endingSignal : result;
 }

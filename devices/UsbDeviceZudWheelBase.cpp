@@ -49,9 +49,9 @@ UsbDeviceZudWheelBase::UsbDeviceZudWheelBase(QString id, hid_device *hidDevice)
 {
 }
 
-void UsbDeviceZudWheelBase::send(const ZudUsbReport &report, bool expectReply)
+bool UsbDeviceZudWheelBase::send(const ZudUsbReport &report, bool expectReply)
 {
-    write(report.data, expectReply);
+    return write(report.data, expectReply);
 }
 
 bool UsbDeviceZudWheelBase::isLoadedSlot(int index) const
@@ -435,16 +435,21 @@ void UsbDeviceZudWheelBase::centerRim()
     });
 }
 
-void UsbDeviceZudWheelBase::sendTestForceCommand(float constantForce)
+bool UsbDeviceZudWheelBase::sendTestForceCommand(float constantForce)
 {
     // Releasing the force never waits for anybody.
     if (constantForce == 0.0f) {
-        send(ZudUsbCommands::testForce(constantForce), false);
+        const bool sent = send(ZudUsbCommands::testForce(constantForce), false);
         endTurn(TestForceTurn);
-        return;
+        return sent;
     }
-    takeTurn(TestForceTurn,
-             [this, constantForce] { send(ZudUsbCommands::testForce(constantForce), false); });
+    // A force that waits for another program's turn goes out when it comes,
+    // or onBusy says why not.
+    testForceSent = false;
+    takeTurn(TestForceTurn, [this, constantForce] {
+        testForceSent = send(ZudUsbCommands::testForce(constantForce), false);
+    });
+    return testForceSent || isWaitingForTurn();
 }
 
 void UsbDeviceZudWheelBase::sendTestBrakeResistorCommand(bool enabled)

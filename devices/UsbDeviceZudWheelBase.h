@@ -65,7 +65,9 @@ public slots:
     void saveSettings();
     void resetToFactoryDefaults();
     void centerRim();
-    void sendTestForceCommand(float constantForce);
+    // Whether the command went out (a force waiting for another program's
+    // turn counts as on its way).
+    bool sendTestForceCommand(float constantForce);
     void sendTestBrakeResistorCommand(bool enabled);
 
 private:
@@ -94,10 +96,12 @@ private:
     // cannot be taken over (ending with outcome), or an empty string when
     // they can.
     static QString countProblem(uint8_t count, uint8_t current, const QString &outcome);
-    void send(const ZudUsbReport &report, bool expectReply);
+    bool send(const ZudUsbReport &report, bool expectReply);
 
     Awaited awaited = Awaited::Nothing;
     int awaitedIndex = 0;
     // The device answers a factory reset with a reply of its own.
     bool resetReplyAwaited = false;
+    // Whether the last test force that started went out.
+    bool testForceSent = false;
 };

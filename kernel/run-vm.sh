@@ -45,7 +45,7 @@ cannot_run() {
 # Each entry is a program of the build, or program:testFunction for one Qt
 # Test function of it.
 case "$MODE" in
-tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs tst_kernel_cli" ;;
+tests) PROGRAMS="tst_kernel_hid tst_kernel_window:window_followsWheelBaseIntoBootloaderAndBack tst_kernel_window:window_updatesFirmwareBetweenBothReplugs tst_kernel_window:window_releasesTestForceOnSigterm tst_kernel_cli" ;;
 bench) PROGRAMS="bench_kernel_stream bench_kernel_stream_vhid" ;;
 *) fail "unknown mode '$MODE' (tests or bench)" ;;
 esac

@@ -335,8 +335,11 @@ int BusAccess::write(hid_device *h, const unsigned char *data, size_t length)
     }
     {
         std::lock_guard<std::mutex> lock(d.mutex_);
-        if (h->deviceFd < 0 || !d.plugged_ || d.writeFails_ || !data || length == 0 ||
-            (d.failingWrites_ && d.failingWrites_(data, length))) {
+        const bool scheduledFailure = d.writesToFail_ > 0;
+        if (scheduledFailure)
+            --d.writesToFail_;
+        if (h->deviceFd < 0 || !d.plugged_ || d.writeFails_ || scheduledFailure || !data ||
+            length == 0 || (d.failingWrites_ && d.failingWrites_(data, length))) {
             ++d.failedWrites_;
             return -1;
         }

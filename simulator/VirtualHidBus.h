@@ -53,6 +53,8 @@ public:
 
     void setOpenFails(bool fails) { openFails_ = fails; }
     void setWriteFails(bool fails) { writeFails_ = fails; }
+    // The next `count` writes fail, then writes go through again.
+    void failNextWrites(int count) { writesToFail_ = count; }
     void setProductStringFails(bool fails) { productStringFails_ = fails; }
     bool productStringFails() const { return productStringFails_; }
     void setWriteHandler(WriteHandler handler);
@@ -119,6 +121,7 @@ private:
     DeviceConfig config_;
     std::atomic<bool> openFails_{false};
     std::atomic<bool> writeFails_{false};
+    std::atomic<int> writesToFail_{0};
     std::atomic<bool> productStringFails_{false};
     std::atomic<bool> plugged_{true};
     std::atomic<size_t> writeCount_{0};

@@ -504,6 +504,62 @@ private slots:
                  0);
     }
 
+    // Levels off the editor's steps of 10 are rounded as the editor would
+    // round them, and the user is told which, before anything is saved.
+    void importedLevelsRounded_data()
+    {
+        QTest::addColumn<bool>("oneProfile");
+        QTest::addColumn<int>("damping");
+        QTest::addColumn<int>("spring");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("table: one level")
+            << false << 55 << 40
+            << QStringList{"Profile \"Factory 2\": damping 55 will be saved as 50"};
+        QTest::newRow("one profile: two levels")
+            << true << 9 << 99
+            << QStringList{"Profile \"Factory 2\": damping 9 will be saved as 0",
+                           "Profile \"Factory 2\": spring 99 will be saved as 90"};
+        QTest::newRow("steps of 10: nothing to say") << false << 30 << 100 << QStringList();
+    }
+    void importedLevelsRounded()
+    {
+        QFETCH(bool, oneProfile);
+        QFETCH(int, damping);
+        QFETCH(int, spring);
+        QFETCH(QStringList, told);
+
+        ProfileTable table = tableOf(sampleProfiles(3), 0);
+        table.profiles[2].damping = int8_t(damping);
+        table.profiles[2].spring = int8_t(spring);
+        if (oneProfile)
+            table.profiles = table.profiles.mid(2, 1);
+        const QString file = data.filePath("levels.json");
+        QString error;
+        QVERIFY(writeProfileFile(
+            file, table, oneProfile ? ProfileFileScope::Profile : ProfileFileScope::Table, error));
+        Rig rig;
+        RIG_READY(rig);
+        DialogAnswerer answers;
+        answers.files << file;
+        rig.click("pushButton_ImportProfiles");
+        const int at = oneProfile ? 1 : 2; // a single profile replaces the current one
+        if (told.isEmpty()) {
+            QTest::qWait(50);
+            QVERIFY(answers.boxes().isEmpty());
+        } else {
+            QTRY_COMPARE(answers.boxes().size(), 1);
+            QCOMPARE(answers.boxes().first().title, QStringLiteral("Levels rounded"));
+            QCOMPARE(answers.boxes().first().text.split('\n').mid(1), told);
+        }
+        // What the editor holds is what is saved and verified.
+        const ZudUsbWheelBaseProfile imported = rig.wheelBase->profiles[at];
+        QCOMPARE(int(imported.damping), damping / 10 * 10);
+        QCOMPARE(int(imported.spring), spring / 10 * 10);
+        rig.click("pushButton_SaveConfig");
+        QTRY_VERIFY(rig.status().endsWith(QStringLiteral("verified")));
+        QCOMPARE(std::memcmp(&rig.emulator->profiles()[size_t(at)], &imported, sizeof imported), 0);
+    }
+
     // A bad file is refused with its reason, and nothing changes.
     void importRefused()
     {

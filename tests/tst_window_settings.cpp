@@ -184,6 +184,7 @@ private slots:
     void factoryDefaultsOnBootloader();
     void centerShowsNewOffset();
     void refusalBoxTitledWithProduct();
+    void refusalsShareOneBox();
     void settingsOfAnotherWheelBaseIgnored();
 };
 
@@ -620,6 +621,38 @@ void WindowSettingsTest::refusalBoxTitledWithProduct()
     // The controls stay disabled: no settings arrived.
     QVERIFY(!child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled());
     QVERIFY(!child<QSlider>(window, "horiSlider_Force")->isEnabled());
+}
+
+// A wheel base that refuses every load fills one box, which shows the
+// newest message and counts them, not the screen.
+void WindowSettingsTest::refusalsShareOneBox()
+{
+    emu::WheelBaseEmulator::Config config = quietWheel();
+    config.settingsVersion = 2;
+    auto emulator = emu::WheelBaseEmulator::plug(config);
+    ZUD_wheel_tool window;
+    discover(window);
+    auto *wheelBase = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
+    QVERIFY(wheelBase);
+    QSignalSpy refused(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed);
+    for (int load = 1; load <= 3; ++load) {
+        if (refused.size() < load)
+            wheelBase->loadSettings();
+        QTRY_VERIFY(refused.size() >= load);
+    }
+    QList<QMessageBox *> open;
+    for (QMessageBox *box : window.findChildren<QMessageBox *>())
+        if (box->isVisible())
+            open << box;
+    QCOMPARE(open.size(), 1);
+    QCOMPARE(open.first()->text(), refused.last().at(1).toString());
+    QVERIFY2(open.first()->informativeText().contains(QString::number(refused.size())),
+             qPrintable(open.first()->informativeText()));
+    // Dismissed, the next refusal opens a box again.
+    open.first()->accept();
+    wheelBase->loadSettings();
+    QTRY_VERIFY(window.findChild<QMessageBox *>() &&
+                window.findChild<QMessageBox *>()->isVisible());
 }
 
 void WindowSettingsTest::settingsOfAnotherWheelBaseIgnored()

@@ -1,6 +1,7 @@
 // The telemetry through the window against an emulated wheel base: the
-// Scope page plotting every sample, its CSV export, "Log every report", and
-// the step test's force released on every way it can end.
+// Scope page plotting every sample, its CSV export, "Log every report", the
+// step test's force released on every way it can end and applied only to
+// the wheel base it was confirmed for, the page's room and its lines.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
 #include "WindowTestSupport.h"
@@ -11,7 +12,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -85,6 +88,13 @@ private slots:
     void logEveryReport();
     void stepTestReleasesForce_data();
     void stepTestReleasesForce();
+    void confirmationHoldsForItsWheelBase_data();
+    void confirmationHoldsForItsWheelBase();
+    void failedReleaseIsRetriedThenReported_data();
+    void failedReleaseIsRetriedThenReported();
+    void linesToldApartWithColourVisionDeficiency_data();
+    void linesToldApartWithColourVisionDeficiency();
+    void windowGrowsToFitScope();
 };
 
 void WindowTelemetryTest::scopePlotsEveryStreamedSample()
@@ -277,6 +287,209 @@ void WindowTelemetryTest::stepTestReleasesForce()
         QTRY_VERIFY(scope->isPaused());
         QVERIFY(button->isEnabled());
     }
+}
+
+void WindowTelemetryTest::confirmationHoldsForItsWheelBase_data()
+{
+    QTest::addColumn<QString>("whileAsked");
+    QTest::newRow("nothing changes: applied") << "";
+    QTest::newRow("the wheel base leaves") << "leaves";
+    QTest::newRow("another wheel base is selected") << "other selected";
+}
+
+void WindowTelemetryTest::confirmationHoldsForItsWheelBase()
+{
+    QFETCH(QString, whileAsked);
+
+    Rig rig(0, 2);
+    QTRY_VERIFY(rig.ready());
+    auto second = emu::WheelBaseEmulator::plug(wheelConfig(0, 2));
+    discover(*rig.window);
+    auto *devices = child<QComboBox>(*rig.window, "comboBox_UsbDevice");
+    QTRY_COMPARE(devices->count(), 2);
+    rig.showScope();
+    child<QSpinBox>(*rig.window, "spinBox_TestDuration")->setValue(3000);
+
+    DialogAnswerer answers;
+    answers.buttons << QMessageBox::Yes;
+    answers.onBox = [&](QMessageBox *) {
+        if (whileAsked == "leaves") {
+            rig.emulator->unplug();
+            QVERIFY(QTest::qWaitFor([&] { return devices->count() == 1; }, 5000));
+        } else if (whileAsked == "other selected") {
+            devices->setCurrentIndex(1);
+        }
+        // The second wheel base is selected and loaded, ready for a test of its own.
+        auto *save = child<QPushButton>(*rig.window, "pushButton_SaveConfig");
+        if (!whileAsked.isEmpty())
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return save->isEnabled() &&
+                           rig.scope()->stepTest().wheelBase() ==
+                               deviceOf<UsbDeviceZudWheelBase>(*rig.window, second->device());
+                },
+                5000));
+    };
+    child<QPushButton>(*rig.window, "pushButton_TestForce")->click();
+    QTRY_COMPARE(answers.boxes().size(), 1);
+    QTest::qWait(50);
+
+    if (whileAsked.isEmpty()) {
+        QTRY_COMPARE(rig.emulator->lastTestForce(), 0.05f);
+        return;
+    }
+    QVERIFY(!rig.scope()->stepTest().isRunning());
+    QCOMPARE(second->lastTestForce(), 0.0f);
+    QCOMPARE(rig.emulator->lastTestForce(), 0.0f);
+    QCOMPARE(rig.window->statusBar()->currentMessage(),
+             QStringLiteral("The test force was not applied: ZUD Wheel Base is no longer "
+                            "selected."));
+}
+
+void WindowTelemetryTest::failedReleaseIsRetriedThenReported_data()
+{
+    QTest::addColumn<bool>("everyWriteFails");
+    QTest::newRow("one write fails: sent again at once") << false;
+    QTest::newRow("every write fails: switch it off") << true;
+}
+
+void WindowTelemetryTest::failedReleaseIsRetriedThenReported()
+{
+    QFETCH(bool, everyWriteFails);
+
+    Rig rig(0, 2);
+    QTRY_VERIFY(rig.ready());
+    rig.showScope();
+    child<QSpinBox>(*rig.window, "spinBox_TestDuration")->setValue(3000);
+    DialogAnswerer answers;
+    answers.buttons << QMessageBox::Yes;
+    child<QPushButton>(*rig.window, "pushButton_TestForce")->click();
+    QTRY_COMPARE(rig.emulator->lastTestForce(), 0.05f);
+
+    const vhid::DevicePtr device = rig.emulator->device();
+    const size_t failedBefore = device->failedWriteCount();
+    if (everyWriteFails)
+        device->setWriteFails(true);
+    else
+        device->failNextWrites(1);
+    QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
+    // Both attempts are made by the release itself, not by a later retry.
+    QCOMPARE(device->failedWriteCount() - failedBefore, size_t(everyWriteFails ? 2 : 1));
+    QCOMPARE(rig.emulator->lastTestForce(), everyWriteFails ? 0.05f : 0.0f);
+    if (everyWriteFails) {
+        QTRY_COMPARE(answers.boxes().size(), 2);
+        const SeenDialog box = answers.boxes().last();
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY2(box.text.endsWith(QStringLiteral("Switch the wheel base off now.")),
+                 qPrintable(box.text));
+        device->setWriteFails(false);
+    } else {
+        QTest::qWait(50);
+        QCOMPARE(answers.boxes().size(), 1);
+    }
+}
+
+namespace {
+
+// A colour as seen with protanopia or deuteranopia (Vienot, Brettel and
+// Mollon 1999, in linear RGB), in CIE L*a*b*.
+struct Lab {
+    double l, a, b;
+};
+
+Lab seenAs(const QColor &color, int deficiency)
+{
+    const auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    double r = linear(color.redF()), g = linear(color.greenF()), b = linear(color.blueF());
+    if (deficiency == 1) { // protanopia
+        const double rg = 0.11238 * r + 0.88762 * g;
+        r = g = rg;
+        b = 0.00401 * r - 0.00401 * g + b;
+    } else if (deficiency == 2) { // deuteranopia
+        const double rg = 0.29275 * r + 0.70725 * g;
+        r = g = rg;
+        b = -0.02234 * r + 0.02234 * g + b;
+    }
+    const double x = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double z = (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883;
+    const auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116.0; };
+    return {116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+}
+
+double difference(const Lab &p, const Lab &q)
+{
+    return std::sqrt((p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) +
+                     (p.b - q.b) * (p.b - q.b));
+}
+
+} // namespace
+
+void WindowTelemetryTest::linesToldApartWithColourVisionDeficiency_data()
+{
+    QTest::addColumn<int>("deficiency");
+    QTest::newRow("normal vision") << 0;
+    QTest::newRow("protanopia") << 1;
+    QTest::newRow("deuteranopia") << 2;
+}
+
+// Every two channels of a kind differ in their dashes, or in a colour that
+// stays distinct with the deficiency; the torques and forces asked for,
+// sent and measured, which lie on top of each other, differ in dashes too.
+void WindowTelemetryTest::linesToldApartWithColourVisionDeficiency()
+{
+    QFETCH(int, deficiency);
+    ZUD_wheel_tool window;
+    auto *plot = child<QCustomPlot>(window, "plot_Scope");
+    QVERIFY(plot);
+    const auto pen = [plot](TelemetryChannel c) { return plot->graph(int(c))->pen(); };
+    for (int kind = 1; kind <= 3; ++kind) {
+        const std::vector<TelemetryChannel> channels = telemetryChannelsOfKind(kind);
+        for (size_t i = 0; i < channels.size(); ++i)
+            for (size_t j = i + 1; j < channels.size(); ++j) {
+                const QPen p = pen(channels[i]), q = pen(channels[j]);
+                const double apart =
+                    difference(seenAs(p.color(), deficiency), seenAs(q.color(), deficiency));
+                QVERIFY2(p.style() != q.style() || apart > 20,
+                         qPrintable(QStringLiteral("%1 and %2: %3")
+                                        .arg(telemetryChannelInfo(channels[i]).name,
+                                             telemetryChannelInfo(channels[j]).name)
+                                        .arg(apart)));
+            }
+    }
+    using C = TelemetryChannel;
+    for (const auto &[a, b] :
+         {std::pair{C::FfbIn, C::FfbOut}, std::pair{C::TorqueIn, C::TorqueOut},
+          std::pair{C::TorqueIn, C::TorqueActual}, std::pair{C::TorqueOut, C::TorqueActual}})
+        QVERIFY(pen(a).style() != pen(b).style());
+}
+
+// Shown at its first size, the Scope page makes the window large enough
+// to show it without scrolling, within the screen.
+void WindowTelemetryTest::windowGrowsToFitScope()
+{
+    ZUD_wheel_tool window;
+    window.resize(600, 420);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *scope = window.findChild<ScopePage *>("tab_Scope");
+    QVERIFY(scope->shortfall().height() > 0); // too small at first
+    child<QTabWidget>(window, "tabWidget")->setCurrentWidget(scope);
+    // Either the page fits, or the window takes the screen's whole extent.
+    const QRect screen = window.screen()->availableGeometry();
+    QTRY_VERIFY(scope->shortfall().width() == 0 ||
+                window.frameGeometry().width() == screen.width());
+    QTRY_VERIFY(scope->shortfall().height() == 0 ||
+                window.frameGeometry().height() == screen.height());
+    QVERIFY(window.width() > 600 || window.height() > 420);
+    QVERIFY(screen.contains(window.frameGeometry()));
+    // Back to the live view and to the Scope page: nothing shrinks.
+    const QSize grown = window.size();
+    child<QTabWidget>(window, "tabWidget")->setCurrentIndex(0);
+    child<QTabWidget>(window, "tabWidget")->setCurrentWidget(scope);
+    QCOMPARE(window.size(), grown);
 }
 
 QTEST_MAIN(WindowTelemetryTest)

@@ -49,7 +49,7 @@ int UsbDevice::read(uint8_t *report)
     return hid_read(hidDevice, report, zudUsbReportSize);
 }
 
-void UsbDevice::write(const uint8_t *report, bool expectReply)
+bool UsbDevice::write(const uint8_t *report, bool expectReply)
 {
     // Copy first: report may point into lastReport itself (a retry).
     if (report != lastReport.data)
@@ -57,6 +57,7 @@ void UsbDevice::write(const uint8_t *report, bool expectReply)
     const int written = hid_write(hidDevice, lastReport.data, zudUsbReportSize);
     if (written < 0 || expectReply)
         retryTimer.start();
+    return written == zudUsbReportSize;
 }
 
 void UsbDevice::handleReport(const uint8_t *report, uint64_t)

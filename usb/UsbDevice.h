@@ -54,7 +54,8 @@ public:
     virtual int read(uint8_t *report);
     // Sends one report. With expectReply, or when the write fails, it is sent
     // again every 200 ms until a report other than a joystick report arrives.
-    virtual void write(const uint8_t *report, bool expectReply);
+    // Returns whether this write went out whole.
+    virtual bool write(const uint8_t *report, bool expectReply);
     // One complete input report of this device, on the GUI thread.
     virtual void handleReport(const uint8_t *report, uint64_t readTimeMicros);
     // Whether an input report belongs to the stream the device sends on its

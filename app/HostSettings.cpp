@@ -1,0 +1,31 @@
+#include "app/HostSettings.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QWidget>
+
+namespace {
+const char *const windowGeometryKey = "window/geometry";
+} // namespace
+
+QString HostSettings::filePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/settings.ini");
+}
+
+bool HostSettings::restoreWindow(QWidget &window) const
+{
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QByteArray geometry = settings.value(QLatin1String(windowGeometryKey)).toByteArray();
+    // The toolkit keeps the window on a screen that is there now.
+    return !geometry.isEmpty() && window.restoreGeometry(geometry);
+}
+
+bool HostSettings::saveWindow(const QWidget &window)
+{
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(QLatin1String(windowGeometryKey), window.saveGeometry());
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
