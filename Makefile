@@ -30,10 +30,11 @@ VM_PACKAGES = qemu-system-x86
 TEST_PACKAGES = $(FORMAT_PACKAGES) desktop-file-utils appstream jq \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(VM_PACKAGES) \
                 $(DEB_PACKAGES) lintian
-# `make test-windows`: the MinGW-w64 cross compilers, hidapi's header and
+# `make test-windows`: the MinGW-w64 cross compilers, hidapi's header,
+# binutils (for the script's check that the kernel runs 32-bit programs) and
 # Wine for 64-bit programs. Wine for 32-bit programs (wine32, from the i386
 # architecture) is added by tests/win32/run.sh, only when run as root.
-WINDOWS_PACKAGES = cmake make pkg-config libhidapi-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+WINDOWS_PACKAGES = cmake make pkg-config libhidapi-dev binutils g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 
 # $(call apt_install,PACKAGES): installs those of PACKAGES that are missing,
 # as root or through sudo, and leaves the others alone.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <sys/resource.h>
 #include <vector>
@@ -29,6 +30,15 @@ inline double monotonicSeconds()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// The machine's load average over the last minute, or -1 when unknown. A
+// frame-model figure taken with a load above the number of cores measures
+// how late the machine wakes threads more than the tool.
+inline double loadAverage()
+{
+    double load = -1;
+    return getloadavg(&load, 1) == 1 ? load : -1;
 }
 
 // The p-th percentile (0..100) of values; sorts them.

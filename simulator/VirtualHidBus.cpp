@@ -102,14 +102,17 @@ private:
                 wake_.wait_until(lock, first->first);
                 continue;
             }
+            const Clock::time_point due = first->first;
             Item item = std::move(first->second);
             queue_.erase(first);
             lock.unlock();
             if (DevicePtr device = item.device.lock()) {
-                if (item.raw)
+                if (item.raw) {
+                    device->lateDeliveryFrames_ += VirtualDevice::framesLate(due);
                     device->injectNow(item.report.data(), item.report.size());
-                else
+                } else {
                     device->inject(item.report);
+                }
             }
             lock.lock();
         }
@@ -145,6 +148,13 @@ void VirtualDevice::setFailingWrites(WritePicker pick)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     failingWrites_ = std::move(pick);
+}
+
+uint64_t VirtualDevice::framesLate(std::chrono::steady_clock::time_point due)
+{
+    using namespace std::chrono;
+    const int64_t late = duration_cast<milliseconds>(steady_clock::now() - due).count();
+    return late > 0 ? uint64_t(late) : 0;
 }
 
 std::chrono::steady_clock::time_point VirtualDevice::takeFrame(int64_t &lastFrame)
@@ -332,6 +342,7 @@ int BusAccess::write(hid_device *h, const unsigned char *data, size_t length)
             due = d.takeFrame(d.lastOutFrame_);
         }
         std::this_thread::sleep_until(due);
+        d.lateWriteFrames_ += VirtualDevice::framesLate(due);
     }
     {
         std::lock_guard<std::mutex> lock(d.mutex_);

@@ -84,6 +84,12 @@ public:
     // answer therefore takes two frames: at most 500 per second.
     void setUsbFrameLatency(bool enabled) { frameLatency_ = enabled; }
     bool usbFrameLatency() const { return frameLatency_; }
+    // Frames the model lost to threads that woke after their frame, which a
+    // busy machine causes and the host's code does not: the bus's delivery
+    // thread making input reports readable late, and writers returning from
+    // a write late. Counted since the device was plugged.
+    uint64_t lateDeliveryFrames() const { return lateDeliveryFrames_; }
+    uint64_t lateWriteFrames() const { return lateWriteFrames_; }
 
     // Reports the host wrote successfully, oldest first (the newest 65536).
     std::vector<Report> writtenReports() const;
@@ -114,10 +120,14 @@ private:
     // The frame boundary a transfer issued now completes at, taking the
     // direction's next free frame.
     std::chrono::steady_clock::time_point takeFrame(int64_t &lastFrame);
+    // Whole frames between the frame boundary due and now.
+    static uint64_t framesLate(std::chrono::steady_clock::time_point due);
 
     std::atomic<bool> frameLatency_{false};
     int64_t lastOutFrame_ = -1;
     int64_t lastInFrame_ = -1;
+    std::atomic<uint64_t> lateDeliveryFrames_{0};
+    std::atomic<uint64_t> lateWriteFrames_{0};
     DeviceConfig config_;
     std::atomic<bool> openFails_{false};
     std::atomic<bool> writeFails_{false};

@@ -6,10 +6,11 @@
 #
 #   tests/win32/run.sh BUILD_DIR ARCH...
 #
-# The Makefile installs MinGW-w64 and wine64 first. 32-bit Windows programs
-# need Debian's wine32, from the i386 architecture: run as root (as CI is),
-# the script adds that architecture and installs wine32; otherwise it skips
-# the 32-bit run and says why.
+# The Makefile installs MinGW-w64, binutils and wine64 first. 32-bit Windows
+# programs need Debian's wine32, from the i386 architecture: run as root (as
+# CI is), the script adds that architecture and installs wine32; otherwise it
+# skips the 32-bit run and says why. It also skips it, before installing
+# anything, where the machine cannot run 32-bit programs.
 set -euo pipefail
 
 build=$1
@@ -20,8 +21,43 @@ build=$(cd "$build" && pwd)
 jobs=${JOBS:-2}
 skipped=""
 
-# The 32-bit Wine loader, installed on demand.
+# Whether this machine runs 32-bit x86 programs at all: some kernels are
+# built without that support or have it switched off, and there wine32
+# fails with "cannot execute binary file: Exec format error". Asked of the
+# kernel by running a tiny i386 program, assembled and linked here with
+# binutils (it needs no 32-bit libraries), that exits with status 42. On
+# failure the reason is in $no32bit.
+no32bit=""
+runs_32bit_programs() {
+    local dir status=0
+    # In the build folder, where the test programs run too.
+    dir=$(mktemp -d "$build/probe32.XXXXXX") || exit 1
+    # shellcheck disable=SC2016 # the dollars are the assembler's
+    printf '%s\n' '.globl _start' '_start:' '    movl $1, %eax' '    movl $42, %ebx' \
+        '    int $0x80' >"$dir/probe.s"
+    if ! as --32 -o "$dir/probe.o" "$dir/probe.s" ||
+        ! ld -m elf_i386 -o "$dir/probe" "$dir/probe.o"; then
+        rm -rf "$dir"
+        echo "test-windows: cannot build the 32-bit test program with binutils" >&2
+        exit 1
+    fi
+    ("$dir/probe") 2>"$dir/error" || status=$?
+    if [ "$status" -ne 42 ]; then
+        # The shell's message, without its "script: line N:" prefix.
+        no32bit=$(tr '\n' ' ' <"$dir/error" | sed 's/^.*: line [0-9]*: //; s/ *$//')
+        [ -n "$no32bit" ] || no32bit="it ended with status $status"
+    fi
+    rm -rf "$dir"
+    [ "$status" -eq 42 ]
+}
+
+# The 32-bit Wine loader, installed on demand where the kernel can run it.
 have_wine32() {
+    if ! runs_32bit_programs; then
+        echo "test-windows: skipping the i686 run: this machine cannot run 32-bit x86" \
+             "programs, so neither can wine32 (a 32-bit test program failed: $no32bit)"
+        return 1
+    fi
     [ -x /usr/lib/wine/wine ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "test-windows: skipping the i686 run: 32-bit Windows programs need wine32 from" \
