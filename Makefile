@@ -26,7 +26,7 @@ VM_PACKAGES = qemu-system-x86
 # The tests besides the build: the formatting check, the desktop entry and
 # metainfo validators, the MinGW-w64 cross compilers of the Windows layer's
 # check, the kernel HID tests' machine, the package with its lintian check,
-# and jq, which the README's command-line examples use (tst_cli runs them).
+# and jq, which the examples in docs/command-line.md use (tst_cli runs them).
 TEST_PACKAGES = $(FORMAT_PACKAGES) desktop-file-utils appstream jq \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 $(VM_PACKAGES) \
                 $(DEB_PACKAGES) lintian

@@ -911,17 +911,17 @@ void TestCli::progressBar()
     QCOMPARE(CliProgress::barText("x", "chunks", done, total, elapsedMs), text);
 }
 
-// The examples of the README's command-line section, each run as written
-// by bash on the demo's rig (a wheel base and pedals), with `zud-wheel` and
-// `build/zud-wheel-demo` the demo build. The files they name as the user's
-// own (base-2.4.fw, team.json) are laid out first.
+// The examples of the command-line manual's "Examples" section, each run as
+// written by bash on the demo's rig (a wheel base and pedals), with
+// `zud-wheel` and `build/zud-wheel-demo` the demo build. The files they name
+// as the user's own (base-2.4.fw, team.json) are laid out first.
 void TestCli::readmeExamples_data()
 {
     QTest::addColumn<QString>("script");
-    QFile readme(QStringLiteral(ZUD_SOURCE_DIR "/README.md"));
+    QFile readme(QStringLiteral(ZUD_SOURCE_DIR "/docs/command-line.md"));
     QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList lines = QString::fromUtf8(readme.readAll()).split('\n');
-    const int start = lines.indexOf("## Command line");
+    const int start = lines.indexOf("## Examples");
     QVERIFY(start >= 0);
     // Code blocks are indented; a blank line inside one ends an example.
     QStringList example;
@@ -939,7 +939,7 @@ void TestCli::readmeExamples_data()
             add();
     }
     add();
-    QVERIFY2(examples >= 5, "the README's examples were not found");
+    QVERIFY2(examples >= 5, "the command-line manual's examples were not found");
 }
 
 void TestCli::readmeExamples()
