@@ -2,7 +2,7 @@
 // formats, the torque latch, the electrical-angle rule, file names, and the
 // creation of a log file that never overwrites an older one.
 #include "TestSupport.h"
-#include "app/CsvLog.h"
+#include "livedata/CsvLog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The platform-independent rules of the split-phase read layer that the
 // Windows implementation depends on: the report-id rule with the platform's
 // leading zero, and wait-any over more handles than one platform wait takes.
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
-#include "usb/HidSplitWait.h"
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
+#include "transport/HidSplitWait.h"
 
 #include <QtTest>
 #include <vector>

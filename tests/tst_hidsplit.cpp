@@ -1,8 +1,8 @@
 // The split-phase read layer on the virtual bus, whose handles read a
 // SOCK_SEQPACKET socket with the same code that reads a hidraw node.
 #include "TestSupport.h"
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
 
 #include <QtTest>
 #include <sys/socket.h>

@@ -2,7 +2,7 @@
 // filling the debug page and the pedal bars from reports on the virtual bus.
 #include "FindChild.h"
 #include "WindowTestSupport.h"
-#include "app/LiveViewMath.h"
+#include "livedata/LiveViewMath.h"
 #include "simulator/WheelBaseEmulator.h"
 
 #include <QComboBox>

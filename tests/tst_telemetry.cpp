@@ -2,8 +2,8 @@
 // fills, the times of the samples, the torque input latch, a minute's ring,
 // sample counts the record cannot hold, and the clipping share.
 #include "TestSupport.h"
-#include "app/ScopeTrace.h"
-#include "app/TelemetryRecorder.h"
+#include "livedata/ScopeTrace.h"
+#include "livedata/TelemetryRecorder.h"
 
 #include <QtTest>
 #include <cmath>

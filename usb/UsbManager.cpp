@@ -3,7 +3,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitRead.h"
 #include "usb/RegistryLock.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"

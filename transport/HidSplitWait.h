@@ -9,7 +9,7 @@
 // platform with a scripted group wait.
 #pragma once
 
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitRead.h"
 
 #include <algorithm>
 #include <cstdint>

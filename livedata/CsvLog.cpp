@@ -1,4 +1,4 @@
-#include "app/CsvLog.h"
+#include "livedata/CsvLog.h"
 
 #include <QDir>
 #include <QFile>

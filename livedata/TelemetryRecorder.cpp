@@ -1,8 +1,8 @@
-#include "app/TelemetryRecorder.h"
+#include "livedata/TelemetryRecorder.h"
 
-#include "app/CsvLog.h"
-#include "app/LiveViewMath.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "livedata/CsvLog.h"
+#include "livedata/LiveViewMath.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/ScopeTrace.h"
+#include "livedata/ScopeTrace.h"
 
 #include <cmath>
 #include <limits>

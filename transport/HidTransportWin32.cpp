@@ -1,6 +1,6 @@
 // The real transport on Windows: hidapi's winapi backend with the read layer
 // beside it. The layer opens a read handle of its own on the device path
-// (usb/HidSplitReadWin32.cpp); this file ties that handle's life to the
+// (transport/HidSplitReadWin32.cpp); this file ties that handle's life to the
 // hidapi handle's.
 //
 // How the core's calls get here: on Linux the GNU linker's --wrap reroutes
@@ -9,15 +9,15 @@
 // MSVC or MinGW; no linker trick covers all four cases (MSVC has no --wrap,
 // and link order cannot interpose a function that a DLL exports or that a
 // static hidapi defines beside our own). So the reroute happens at compile
-// time: the core and the window are compiled with usb/HidApiRedirectWin32.h
+// time: the core and the window are compiled with transport/HidApiRedirectWin32.h
 // force-included, which renames their calls of the four functions to the
 // zud_hid_* functions below. This file takes the declarations from that
 // header and then undoes the renames, so the hidapi calls below reach
 // hidapi's real functions. Nothing in the core can close
 // a handle past the layer, and the layer's state is created right after a
 // successful open and released right before the hidapi handle is.
-#include "usb/HidApiRedirectWin32.h"
-#include "usb/HidSplitInternal.h"
+#include "transport/HidApiRedirectWin32.h"
+#include "transport/HidSplitInternal.h"
 
 #include <hidapi.h>
 

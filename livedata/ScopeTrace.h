@@ -9,7 +9,7 @@
 // anyway, and it has two points per column to draw instead of hundreds.
 #pragma once
 
-#include "app/TelemetryRecorder.h"
+#include "livedata/TelemetryRecorder.h"
 
 #include <algorithm>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "app/LiveViewMath.h"
+#include "livedata/LiveViewMath.h"
 
 bool wheelUpdateDue(uint32_t nowMs, uint32_t lastAcceptedMs)
 {

@@ -20,9 +20,9 @@
 // OVERLAPPED, then waits for the cancelled read to finish before the buffer
 // and the OVERLAPPED are used again or released: the driver writes into both
 // until the read has completed.
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
-#include "usb/HidSplitWait.h"
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
+#include "transport/HidSplitWait.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

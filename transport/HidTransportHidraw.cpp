@@ -4,8 +4,9 @@
 // each input report. The link wraps the core's calls of hid_open_path,
 // hid_close, hid_read and hid_set_nonblocking so that the read descriptor
 // lives exactly as long as the hidapi handle (ZUD_HID_ROUTED in
-// usb/CMakeLists.txt lists them; tst_hid_routing checks the wraps below).
-#include "usb/HidSplitInternal.h"
+// transport/CMakeLists.txt lists them; tst_hid_routing checks the wraps
+// below).
+#include "transport/HidSplitInternal.h"
 
 #include <fcntl.h>
 #include <hidapi.h>

@@ -1,6 +1,6 @@
 // The parts of the split-phase read layer that do not depend on the
 // platform, compiled into every transport.
-#include "usb/HidSplitInternal.h"
+#include "transport/HidSplitInternal.h"
 
 #include <algorithm>
 

@@ -2,9 +2,9 @@
 // (-include / /FI, set in usb/CMakeLists.txt): reroutes the core's calls of
 // the four hidapi functions that open, close and read a handle to the
 // Windows transport, which keeps the split-phase read state for exactly as
-// long as the hidapi handle lives. See usb/HidTransportWin32.cpp. The renamed
-// functions are ZUD_HID_ROUTED of usb/CMakeLists.txt; tst_hid_routing checks
-// that the two agree.
+// long as the hidapi handle lives. See transport/HidTransportWin32.cpp. The
+// renamed functions are ZUD_HID_ROUTED of transport/CMakeLists.txt;
+// tst_hid_routing checks that the two agree.
 //
 // hidapi.h is included first, so hidapi's own declarations keep their names
 // (its include guard makes every later #include <hidapi.h> a no-op); only the

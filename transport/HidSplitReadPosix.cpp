@@ -3,8 +3,8 @@
 // device's socket); the descriptor is the waitable handle and wait-any is
 // poll(). A descriptor delivers one report per read(), so a "started" read is
 // simply the promise to collect the next report from that descriptor.
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
 
 #include <algorithm>
 #include <cerrno>
