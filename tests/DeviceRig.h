@@ -3,6 +3,7 @@
 // or by a started manager and its reader thread.
 #pragma once
 
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/VirtualHidBus.h"
 #include "usb/UsbManager.h"
 
@@ -63,7 +64,7 @@ public:
     }
 
     std::shared_ptr<Emulator> emulator;
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     QPointer<Device> device;
     Mode mode;
 };

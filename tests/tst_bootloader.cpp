@@ -2,6 +2,7 @@
 // and its reader thread: the checksum, the command reports, the acknowledged
 // chunk transfer and what happens when the device misbehaves.
 #include "devices/UsbDeviceZudBootloader.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/BootloaderEmulator.h"
 #include "usb/UsbManager.h"
 
@@ -178,7 +179,7 @@ class TestBootloader : public QObject {
 private slots:
     void init()
     {
-        manager = std::make_unique<UsbManager>();
+        manager = std::make_unique<UsbManager>(createZudDevice);
         manager->start();
     }
 

@@ -7,6 +7,7 @@
 #include "FaultInjection.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/BootloaderEmulator.h"
 #include "simulator/VirtualHidBus.h"
 #include "simulator/WheelBaseEmulator.h"
@@ -194,7 +195,7 @@ class TestFaultMatrix : public QObject {
 private slots:
     void init()
     {
-        manager = std::make_unique<UsbManager>();
+        manager = std::make_unique<UsbManager>(createZudDevice);
         connected = std::make_unique<QSignalSpy>(manager.get(), &UsbManager::onDeviceConnected);
         disconnected =
             std::make_unique<QSignalSpy>(manager.get(), &UsbManager::onDeviceDisconnected);

@@ -3,6 +3,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/EmulatedRig.h"
 #include "usb/UsbManager.h"
 
@@ -31,7 +32,7 @@ private slots:
         emu::EmulatedRig::Options options;
         options.streamRate = 100;
         emu::EmulatedRig rig(options);
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 2, 5000);
 
@@ -77,7 +78,7 @@ private slots:
         options.wheelBase = false;
         options.streamRate = 100;
         emu::EmulatedRig rig(options);
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 1, 5000);
         findDevice<UsbDeviceZudPedals>(manager)->enterBootloader();

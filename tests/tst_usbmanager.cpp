@@ -4,6 +4,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "usb/ReportBatch.h"
 #include "usb/UsbManager.h"
 
@@ -110,7 +111,7 @@ private slots:
         QFETCH(QString, product);
         QFETCH(QString, kind);
         auto device = plugDevice(uint16_t(productId), product.toStdWString());
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QSignalSpy connected(&manager, &UsbManager::onDeviceConnected);
         QCOMPARE(passFor(manager, uint16_t(productId)), !kind.isEmpty());
         QCOMPARE(connected.count(), kind.isEmpty() ? 0 : 1);
@@ -129,7 +130,7 @@ private slots:
     {
         auto wheel = plugWheelBase();
         auto unnamed = plugDevice(0xA355, L"Unknown Gadget");
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QSignalSpy connected(&manager, &UsbManager::onDeviceConnected);
         QVERIFY(!manager.rescanForZudDevices() || connected.count() == 1);
         QVERIFY(!manager.rescanForZudDevices());
@@ -146,7 +147,7 @@ private slots:
     void probePassAsksForWheelBasesAndBootloadersOnly()
     {
         auto pedals = plugDevice(0xA112, L"ZUD Pedals");
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QVERIFY(!manager.rescanForZudDevices());
         QCOMPARE(pedals->totalOpens(), 0);
         QVERIFY(passFor(manager, 0xA112));
@@ -156,7 +157,7 @@ private slots:
     {
         auto wheel = plugWheelBase();
         wheel->setOpenFails(true);
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QVERIFY(!manager.rescanForZudDevices());
         QVERIFY(!manager.rescanForZudDevices());
         QCOMPARE(wheel->failedOpens(), 2);
@@ -169,7 +170,7 @@ private slots:
         auto a = plugWheelBase();
         auto b = plugDevice(0xA355, L"ZUD Bootloader");
         const int exitsBefore = vhid::exitCount();
-        auto manager = std::make_unique<UsbManager>();
+        auto manager = std::make_unique<UsbManager>(createZudDevice);
         QSignalSpy disconnected(manager.get(), &UsbManager::onDeviceDisconnected);
         QVERIFY(manager->rescanForZudDevices());
         QCOMPARE(a->openHandleCount() + b->openHandleCount(), 2);
@@ -185,7 +186,7 @@ private slots:
         auto c = plugWheelBase("dev-c");
         auto a = plugWheelBase("dev-a");
         auto b = plugDevice(0xA112, L"ZUD Pedals", "dev-b");
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Recorder recorder;
         recorder.follow(manager);
         manager.start();
@@ -206,7 +207,7 @@ private slots:
 
     void arrivalAnnouncedByTheNextTick()
     {
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QSignalSpy connected(&manager, &UsbManager::onDeviceConnected);
         manager.start();
         QTest::qWait(1200); // at least one pass over an empty bus
@@ -220,7 +221,7 @@ private slots:
     void reportsDeliveredThenOneLoss()
     {
         auto pedals = plugDevice(0xA112, L"ZUD Pedals", "pedals");
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Recorder recorder;
         recorder.follow(manager);
         manager.start();
@@ -251,7 +252,7 @@ private slots:
     {
         auto late = plugDevice(0xA112, L"ZUD Pedals", "p-2");
         auto early = plugDevice(0xA112, L"ZUD Pedals", "p-1");
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Recorder recorder;
         recorder.follow(manager);
         manager.start(true);
@@ -373,7 +374,7 @@ private slots:
     void deliveryFromInsideAReceiverKeepsTheOrder()
     {
         auto pedals = plugDevice(0xA112, L"ZUD Pedals", "pedals");
-        UsbManager manager; // not started: the test runs the reader's pass itself
+        UsbManager manager{createZudDevice}; // not started: the test runs the reader's pass itself
         Recorder recorder;
         recorder.follow(manager);
         QVERIFY(passFor(manager, 0xA112));
@@ -403,7 +404,7 @@ private slots:
     void reportOfDeletedDeviceIsDropped()
     {
         auto wheel = plugWheelBase();
-        UsbManager manager; // not started: the test runs the reader's pass itself
+        UsbManager manager{createZudDevice}; // not started: the test runs the reader's pass itself
         QVERIFY(manager.rescanForZudDevices());
         QSignalSpy disconnected(&manager, &UsbManager::onDeviceDisconnected);
         wheel->inject(report(1));
@@ -417,7 +418,7 @@ private slots:
     void stopReleasesADeviceWhoseLossIsStillQueued()
     {
         auto wheel = plugWheelBase();
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QSignalSpy disconnected(&manager, &UsbManager::onDeviceDisconnected);
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 1, 5000);
@@ -443,7 +444,7 @@ private slots:
     {
         auto wheel = plugWheelBase();
         const QString id = QString::fromStdString(wheel->path());
-        UsbManager manager; // not started: the test runs the reader's pass itself
+        UsbManager manager{createZudDevice}; // not started: the test runs the reader's pass itself
         Recorder recorder;
         recorder.follow(manager);
         QVERIFY(manager.rescanForZudDevices());
@@ -461,7 +462,7 @@ private slots:
 
     void firstDeviceIsReadBeforeItsQueueOverflows()
     {
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         manager.start();
         QTest::qWait(1200); // the reader idles with nothing registered
         auto pedals = plugDevice(0xA112, L"ZUD Pedals");
@@ -476,7 +477,7 @@ private slots:
     void stopWhileWaitingReturnsPromptly()
     {
         auto wheel = plugWheelBase();
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         QSignalSpy connected(&manager, &UsbManager::onDeviceConnected);
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
@@ -492,7 +493,7 @@ private slots:
     {
         auto wheel = plugWheelBase();
         wheel->setWriteFails(true);
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(manager.getDevices().size(), 1, 5000);
         UsbDevice *device = manager.getDevices().first();

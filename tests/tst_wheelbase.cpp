@@ -2,6 +2,7 @@
 // byte, the reply-driven load and save, the version check, the local profile
 // edits, lost replies, unplugging, and devices that send nonsense.
 #include "DeviceRig.h"
+#include "devices/ZudDeviceFactory.h"
 
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "devices/ZudUsbCommands.h"
@@ -1131,7 +1132,7 @@ struct SecondProgram {
             device = qobject_cast<UsbDeviceZudWheelBase *>(d);
     }
     ~SecondProgram() { manager.stop(); }
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     QPointer<UsbDeviceZudWheelBase> device;
 };
 
