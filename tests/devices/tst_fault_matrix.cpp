@@ -5,6 +5,7 @@
 // device that left are gone with their handles, and the device, plugged back,
 // is announced and answers a whole exchange again.
 #include "FaultInjection.h"
+#include "ProfileSupport.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "devices/ZudDeviceFactory.h"
@@ -21,6 +22,8 @@
 #include <memory>
 
 namespace {
+
+using testing::sameProfile;
 
 constexpr int profileCount = 3;
 // Settings request, one request per profile, the closing report.
@@ -59,11 +62,6 @@ QByteArray testImage()
     for (int i = 0; i < image.size(); ++i)
         image[i] = char(i * 13 + 5);
     return image;
-}
-
-bool sameProfile(const ZudUsbWheelBaseProfile &a, const ZudUsbWheelBaseProfile &b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 } // namespace

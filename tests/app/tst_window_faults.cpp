@@ -8,6 +8,8 @@
 #include "DialogAnswerer.h"
 #include "FaultInjection.h"
 #include "FindChild.h"
+#include "ProfileSupport.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -30,6 +32,8 @@ using namespace wintest;
 
 namespace {
 
+using testing::sameProfile;
+
 constexpr int profileCount = 3;
 // Settings request, one request per profile, the closing report.
 constexpr int exchangeSteps = profileCount + 2;
@@ -48,11 +52,6 @@ bool controlsEnabled(ZUD_wheel_tool &window, bool on)
             return false;
     }
     return true;
-}
-
-bool sameProfile(const ZudUsbWheelBaseProfile &a, const ZudUsbWheelBaseProfile &b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // No progress dialog is left once deferred deletions have run.
@@ -92,58 +91,45 @@ void addFaultRows(int steps, bool lastStepAnswered)
 }
 
 // The window with an emulated wheel base selected and its settings shown.
-struct WheelRig {
+struct WheelRig : WindowRig {
     DialogAnswerer answers; // records any box; none is expected
-    ZUD_wheel_tool window;
-    std::shared_ptr<emu::WheelBaseEmulator> emulator;
-    QPointer<UsbDeviceZudWheelBase> device;
 
     QComboBox *list() { return child<QComboBox>(window, "comboBox_UsbDevice"); }
-    QComboBox *profiles() { return child<QComboBox>(window, "comboBox_ProfileName"); }
     QSlider *slider(const char *name) { return child<QSlider>(window, name); }
     QString centreText() { return child<QLabel>(window, "label_CenterOffsetDeg")->text(); }
-    void click(const char *button)
-    {
-        QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton);
-    }
 
     // Plugs a wheel base (with the given table, if any) and waits until the
     // window shows its settings and the load has ended quiet.
     bool plug(const std::vector<ZudUsbWheelBaseProfile> &table = {})
     {
-        emulator = emu::WheelBaseEmulator::plug(wheelConfig());
-        if (!table.empty())
-            emulator->setProfiles(table, 0);
-        discover(window);
-        device = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
-        return device && QTest::qWaitFor([&] { return controlsEnabled(window, true); }, waitMs) &&
-               QTest::qWaitFor([&] { return !device->isRetryArmed(); }, waitMs);
+        return WindowRig::plug(wheelConfig(), table) &&
+               QTest::qWaitFor([&] { return controlsEnabled(window, true); }, waitMs) &&
+               QTest::qWaitFor([&] { return !wheelBase->isRetryArmed(); }, waitMs);
     }
 
     // What a user does before saving: pick the last profile and move two
     // sliders. Only a save carries these to the device.
     void edit(int force, int damping)
     {
-        profiles()->setCurrentIndex(2);
-        emit profiles()->activated(2);
+        choose(2);
         slider("horiSlider_Force")->setValue(force);
         slider("horiSlider_Damping")->setValue(damping);
     }
 
     bool tableMatchesDevice() const
     {
-        if (device->profileCount != emulator->profileCount())
+        if (wheelBase->profileCount != emulator->profileCount())
             return false;
-        for (int i = 0; i < device->profileCount; ++i)
-            if (!sameProfile(device->profiles[i], emulator->profile(i)))
+        for (int i = 0; i < wheelBase->profileCount; ++i)
+            if (!sameProfile(wheelBase->profiles[i], emulator->profile(i)))
                 return false;
         return true;
     }
 
     std::vector<ZudUsbWheelBaseProfile> hostTable() const
     {
-        return std::vector<ZudUsbWheelBaseProfile>(device->profiles,
-                                                   device->profiles + device->profileCount);
+        return std::vector<ZudUsbWheelBaseProfile>(wheelBase->profiles,
+                                                   wheelBase->profiles + wheelBase->profileCount);
     }
 
     // Arms a fault at the given step of the exchange the next click starts.
@@ -168,7 +154,8 @@ struct WheelRig {
     // closed, nothing is left enabled for it and no dialog is open.
     bool goneCleanly()
     {
-        return QTest::qWaitFor([&] { return device.isNull() && list()->count() == 0; }, waitMs) &&
+        return QTest::qWaitFor([&] { return wheelBase.isNull() && list()->count() == 0; },
+                               waitMs) &&
                controlsEnabled(window, false) && emulator->device()->openHandleCount() == 0 &&
                QApplication::activeModalWidget() == nullptr;
     }
@@ -203,9 +190,9 @@ void WindowFaultsTest::settingsLoadOnSelection()
     QVERIFY(armed);
     discover(rig.window);
     QCOMPARE(rig.list()->count(), 1);
-    rig.device = deviceOf<UsbDeviceZudWheelBase>(rig.window, rig.emulator->device());
+    rig.wheelBase = deviceOf<UsbDeviceZudWheelBase>(rig.window, rig.emulator->device());
     // A device that leaves at the first command may be gone already.
-    QVERIFY(rig.device || fault == "unplug");
+    QVERIFY(rig.wheelBase || fault == "unplug");
 
     if (fault == "unplug") {
         QVERIFY(rig.goneCleanly());
@@ -215,7 +202,7 @@ void WindowFaultsTest::settingsLoadOnSelection()
     }
     // The load ends (or is made good by the retry) and the editor opens.
     QTRY_VERIFY_WITH_TIMEOUT(controlsEnabled(rig.window, true), waitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.device->isRetryArmed() || fault == "write", waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.wheelBase->isRetryArmed() || fault == "write", waitMs);
     armed.reset();
     QVERIFY(rig.tableMatchesDevice());
     QCOMPARE(rig.profiles()->count(), profileCount);
@@ -244,7 +231,7 @@ void WindowFaultsTest::saveSettings()
         QVERIFY(rig.plug(rig.emulator->profiles()));
         QVERIFY(rig.tableMatchesDevice());
         rig.edit(66, 4);
-        const ZudUsbWheelBaseProfile again = rig.device->profiles[2];
+        const ZudUsbWheelBaseProfile again = rig.wheelBase->profiles[2];
         rig.click("pushButton_SaveConfig");
         QTRY_VERIFY_WITH_TIMEOUT(sameProfile(rig.emulator->profile(2), again), waitMs);
         QTRY_COMPARE_WITH_TIMEOUT(int(rig.emulator->savesFinished()), 1, waitMs);
@@ -257,7 +244,7 @@ void WindowFaultsTest::saveSettings()
     QTRY_VERIFY_WITH_TIMEOUT(rig.tableMatchesDevice(), waitMs);
     // A failed closing report is repeated until something answers it; the
     // editor stays usable meanwhile.
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.device->isRetryArmed() || fault == "write", waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.wheelBase->isRetryArmed() || fault == "write", waitMs);
     armed.reset();
     // Nothing the user edited was touched by the exchange, and the editor
     // shows it again, enabled, once the save has been read back.
@@ -300,7 +287,7 @@ void WindowFaultsTest::center()
     }
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.centreText(), QStringLiteral("-45.00 deg"), waitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.device->isRetryArmed(), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.wheelBase->isRetryArmed(), waitMs);
     armed.reset();
     // The centred profile came back with the user's edits in it; the other
     // profiles are as the user left them.

@@ -5,6 +5,7 @@
 // tab order.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "app/TransferEstimate.h"
@@ -57,20 +58,14 @@ vhid::DevicePtr plugKind(Kind kind)
 
 // A window following a quiet emulated wheel base whose settings have loaded;
 // every wheel update passes the live view's throttle.
-struct WheelRig {
-    std::shared_ptr<emu::WheelBaseEmulator> emulator = emu::WheelBaseEmulator::plug(quietWheel());
-    ZUD_wheel_tool window;
-    uint32_t now = 0;
+struct WheelRig : WindowRig {
     WheelRig()
     {
-        emulator->setProfiles({emu::WheelBaseEmulator::factoryProfile(0),
-                               emu::WheelBaseEmulator::factoryProfile(1),
-                               emu::WheelBaseEmulator::factoryProfile(2)},
-                              0);
-        window.setMillisClock([this] { return now += 20; });
-        discover(window);
+        useSteppingClock();
+        plug(quietWheel(),
+             {emu::WheelBaseEmulator::factoryProfile(0), emu::WheelBaseEmulator::factoryProfile(1),
+              emu::WheelBaseEmulator::factoryProfile(2)});
     }
-    bool ready() { return child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled(); }
 };
 
 } // namespace

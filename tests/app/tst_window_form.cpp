@@ -15,16 +15,33 @@ namespace {
 
 QString describe(QLayoutItem *item);
 
+// A row puts its items side by side, left to right; a column puts them one
+// above the other, top to bottom.
 QString describeLayout(QLayout *layout)
 {
+    QString kind = QStringLiteral("layout");
+    if (auto *box = qobject_cast<QBoxLayout *>(layout)) {
+        switch (box->direction()) {
+        case QBoxLayout::LeftToRight:
+            kind = QStringLiteral("row");
+            break;
+        case QBoxLayout::TopToBottom:
+            kind = QStringLiteral("column");
+            break;
+        default:
+            kind = QStringLiteral("reversed");
+            break;
+        }
+    }
     QStringList parts;
     for (int i = 0; i < layout->count(); ++i)
         parts << describe(layout->itemAt(i));
-    return layout->objectName() + "[" + parts.join(' ') + "]";
+    return kind + "[" + parts.join(' ') + "]";
 }
 
-// A compact picture of a layout tree: layouts by name with their items in
-// order, widgets by name (a tab widget with its pages), spacers by size.
+// A compact picture of the form's arrangement: which widget sits in which
+// row and column, and beside which, whatever the layouts are called; widgets
+// by name (a tab widget with its pages), spacers by size.
 QString describe(QLayoutItem *item)
 {
     if (QLayout *layout = item->layout())
@@ -64,7 +81,7 @@ class WindowFormTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void layoutTreeAndNames();
+    void arrangementAndNames();
     void propertiesAfterSetUp();
     void textsAndFonts();
     void retranslateKeepsFixedItems();
@@ -72,7 +89,7 @@ private slots:
     void windowBindsEverySlotByName();
 };
 
-void WindowFormTest::layoutTreeAndNames()
+void WindowFormTest::arrangementAndNames()
 {
     QMainWindow window;
     Ui::ZUD_wheel_tool form;
@@ -83,53 +100,53 @@ void WindowFormTest::layoutTreeAndNames()
     QCOMPARE(form.centralWidget->objectName(), QStringLiteral("centralWidget"));
 
     const QString expected =
-        "verticalLayout_3["
-        "usbDeviceLayout[comboBox_UsbDevice] "
-        "horizontalLayout_5[pushButton_LoadConfig pushButton_SaveConfig "
+        "column["
+        "row[comboBox_UsbDevice] "
+        "row[pushButton_LoadConfig pushButton_SaveConfig "
         "pushButton_SetDefaultConfig pushButton_UpdateFirmware pushButton_EnterExitBootloader] "
-        "profileLayout[comboBox_ProfileName pushButton_AddProfile pushButton_RemoveProfile] "
-        "settingsLayout["
-        "settingsLeftLayout["
-        "wheelRimLayout[label_Rim_Image pedalXLayout[pedalX label_PedalX] "
-        "pedalYLayout[pedalY label_PedalY] pedalZLayout[pedalZ label_PedalZ]] "
-        "horizontalLayout_4[label_JoystickValue] "
-        "centerWheelLayout[label_CenterOffset spacer5x20 label_CenterOffsetDeg spacer5x20 "
+        "row[comboBox_ProfileName pushButton_AddProfile pushButton_RemoveProfile] "
+        "row["
+        "column["
+        "row[label_Rim_Image column[pedalX label_PedalX] "
+        "column[pedalY label_PedalY] column[pedalZ label_PedalZ]] "
+        "row[label_JoystickValue] "
+        "row[label_CenterOffset spacer5x20 label_CenterOffsetDeg spacer5x20 "
         "pushButton_CenterRim] "
-        "rotationDegreesLayout[label_RotationDegrees spinBox_RotationDegree] "
-        "maxForceLayout[label_2 horiSlider_Force label_Force] "
+        "row[label_RotationDegrees spinBox_RotationDegree] "
+        "row[label_2 horiSlider_Force label_Force] "
         "spacer20x40] "
         "tabWidget{"
-        "FFB:verticalLayout_2["
-        "smoothingLayout[label_10 horiSlider_GenSmooth label_GenSmooth] "
-        "dampingLayout1[label_3 horiSlider_Damping label_Damping] "
-        "dampingLayout2[label_6 comboBox_DampingEffect] "
-        "frictionLayout1[label_4 horiSlider_Friction label_Friction] "
-        "frictionLayout2[label_7 comboBox_FrictionEffect] "
-        "intertiaLayout1[label_8 horiSlider_Inertia label_Inertia] "
-        "inertiaLayout2[label_9 comboBox_InertiaEffect] "
-        "springLayout1[label_11 horiSlider_Spring label_Spring] "
-        "springLayout2[label_12 comboBox_SpringEffect] "
+        "FFB:column["
+        "row[label_10 horiSlider_GenSmooth label_GenSmooth] "
+        "row[label_3 horiSlider_Damping label_Damping] "
+        "row[label_6 comboBox_DampingEffect] "
+        "row[label_4 horiSlider_Friction label_Friction] "
+        "row[label_7 comboBox_FrictionEffect] "
+        "row[label_8 horiSlider_Inertia label_Inertia] "
+        "row[label_9 comboBox_InertiaEffect] "
+        "row[label_11 horiSlider_Spring label_Spring] "
+        "row[label_12 comboBox_SpringEffect] "
         "spacer20x41] "
-        "Encoder:verticalLayout_5["
-        "encoderTypeLayout[label comboBox_EncoderType] "
-        "encoderResolutionLayout[label_5 spinBox_EncoderRes] "
+        "Encoder:column["
+        "row[label comboBox_EncoderType] "
+        "row[label_5 spinBox_EncoderRes] "
         "spacer20x40] "
-        "Debug:verticalLayout_4[verticalLayout["
-        "horizontalLayout["
-        "debugTicksLayout[label_debugTicksCaption label_debugTicks] "
-        "debugMotorStateLayout[label_debugMotorStateCaption label_debugMotorState] "
-        "debugEncoderStateLayout[label_debugEncoderStateCaption label_debugEncoderState]] "
+        "Debug:column[column["
+        "row["
+        "column[label_debugTicksCaption label_debugTicks] "
+        "column[label_debugMotorStateCaption label_debugMotorState] "
+        "column[label_debugEncoderStateCaption label_debugEncoderState]] "
         "label_debugBisscRawCaption label_debugBisscRaw "
-        "horizontalLayout_3["
-        "debugCurrentFaultsLayout[label_debugCurrentFaultsCaption label_debugCurrentFaults "
+        "row["
+        "column[label_debugCurrentFaultsCaption label_debugCurrentFaults "
         "label_debugCurrentFaultsHex] "
-        "debugClearedFaultsLayout[label_debugClearedFaultsCaption label_debugClearedFaults "
+        "column[label_debugClearedFaultsCaption label_debugClearedFaults "
         "label_debugClearedFaultsHex]] "
-        "horizontalLayout_2["
-        "debugMotorAngleLayout[label_debugMotorAngleCaption label_debugMotorAngle] "
-        "debugEncoderRawLayout[label_debugEncoderRawCaption label_debugEncoderRaw] "
-        "debugFfbInLayout[label_debugFfbInCaption label_debugFfbIn] "
-        "debugFfbOutLayout[label_debugFfbOutCaption label_debugFfbOut]] "
+        "row["
+        "column[label_debugMotorAngleCaption label_debugMotorAngle] "
+        "column[label_debugEncoderRawCaption label_debugEncoderRaw] "
+        "column[label_debugFfbInCaption label_debugFfbIn] "
+        "column[label_debugFfbOutCaption label_debugFfbOut]] "
         "spacer20x40 pushButton_Logging]]"
         "}]]";
     QCOMPARE(describeLayout(form.centralWidget->layout()), expected);

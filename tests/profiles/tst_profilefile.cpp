@@ -1,5 +1,6 @@
 // Profile files and backups: byte-exact round trips, the refusal of every
 // kind of bad document, save verification lines, and the backup store.
+#include "ProfileSupport.h"
 #include "profiles/ProfileBackupStore.h"
 #include "profiles/ProfileFile.h"
 
@@ -18,27 +19,7 @@ Q_DECLARE_METATYPE(ProfileTable)
 
 namespace {
 
-ZudUsbWheelBaseProfile makeProfile(int index, const QByteArray &name)
-{
-    ZudUsbWheelBaseProfile p{};
-    p.index = uint8_t(index);
-    std::memcpy(p.name, name.constData(), size_t(qMin(name.size(), zudProfileNameBytes)));
-    p.centerOffset = 0.125f * float(index % 8) - 0.5f;
-    p.rotationDegrees = 90 * (index % 111);
-    p.encoderType = uint8_t(index % 4);
-    p.encoderResolution = 4194304 + index;
-    p.maxForce = index % 101;
-    p.smoothing = int8_t(index % 5);
-    p.damping = int8_t(index % 11 * 10);
-    p.friction = int8_t(55);
-    p.inertia = int8_t(index % 3 * 10);
-    p.spring = int8_t(100);
-    p.dampingEffect = uint8_t(index % 3);
-    p.frictionEffect = 2;
-    p.inertiaEffect = 0;
-    p.springEffect = 1;
-    return p;
-}
+using testing::makeProfile;
 
 ProfileTable makeTable(int count, int current = 0)
 {

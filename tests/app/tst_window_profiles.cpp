@@ -4,6 +4,7 @@
 // verified saves, and export / factory reset / import / save.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "profiles/ProfileBackupStore.h"
@@ -54,37 +55,25 @@ ProfileTable tableOf(const std::vector<ZudUsbWheelBaseProfile> &profiles, int cu
 
 // The window with an emulated wheel base (with a serial number) selected
 // and its settings loaded.
-struct Rig {
-    std::shared_ptr<emu::WheelBaseEmulator> emulator;
-    ZUD_wheel_tool window;
-    UsbDeviceZudWheelBase *wheelBase = nullptr;
-
+struct Rig : WindowRig {
     explicit Rig(int profiles = 3, const QString &serialNumber = serial)
     {
         emu::WheelBaseEmulator::Config config;
         config.streamRate = 0;
         config.device.serialNumber = serialNumber.toStdWString();
-        emulator = emu::WheelBaseEmulator::plug(config);
-        emulator->setProfiles(sampleProfiles(profiles), 1);
         window.setAttribute(Qt::WA_QuitOnClose, false);
-        discover(window);
-        wheelBase = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
+        plug(config, sampleProfiles(profiles), 1);
     }
     bool loaded()
     {
         return child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled() &&
-               child<QComboBox>(window, "comboBox_ProfileName")->count() > 0;
+               profiles()->count() > 0;
     }
     ProfileTable device() const
     {
         return tableOf(emulator->profiles(), emulator->currentProfile());
     }
-    void click(const char *button)
-    {
-        QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton);
-    }
     void edit() { child<QSlider>(window, "horiSlider_Force")->setValue(99); }
-    QString status() { return window.statusBar()->currentMessage(); }
 };
 
 #define RIG_READY(rig)                                                                             \

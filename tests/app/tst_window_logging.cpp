@@ -3,6 +3,7 @@
 // live view into the log file, which is then read back byte for byte.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "simulator/BootloaderEmulator.h"
@@ -52,27 +53,11 @@ QList<QByteArray> fields(const QByteArray &line)
 
 // A window with a quiet emulated wheel base selected, its settings loaded,
 // and a clock that lets every update past the live view's throttle.
-struct WheelRig {
-    std::shared_ptr<emu::WheelBaseEmulator> emulator = emu::WheelBaseEmulator::plug(quietWheel());
-    ZUD_wheel_tool window;
-    UsbDeviceZudWheelBase *wheelBase = nullptr;
-    // Updates the window has handled: this counter is connected after the
-    // window, so it counts an update once the window is done with it.
-    int handled = 0;
-    uint32_t now = 0;
-
+struct WheelRig : WindowRig {
     WheelRig()
     {
-        window.setMillisClock([this] { return now += 20; });
-        discover(window);
-        wheelBase = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
-        if (wheelBase)
-            QObject::connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, &window,
-                             [this] { ++handled; });
-    }
-    bool ready()
-    {
-        return wheelBase && child<QPushButton>(window, "pushButton_SaveConfig")->isEnabled();
+        useSteppingClock();
+        plug();
     }
     // Sends updates and waits until the window has handled all of them.
     bool send(std::initializer_list<ZudUsbWheelBaseJoystickUpdate> list)

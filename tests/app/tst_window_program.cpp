@@ -1,5 +1,5 @@
 // The window program as a whole, in a child process
-// (tests/window_harness.cpp): a signal that asks it to end ends it as
+// (tests/app/window_harness.cpp): a signal that asks it to end ends it as
 // closing it does, and the window's place is remembered between runs in
 // the configuration folder.
 #include <QDirIterator>

@@ -2,6 +2,7 @@
 // byte, the reply-driven load and save, the version check, the local profile
 // edits, lost replies, unplugging, and devices that send nonsense.
 #include "DeviceRig.h"
+#include "ProfileSupport.h"
 #include "devices/ZudDeviceFactory.h"
 
 #include "devices/UsbDeviceZudWheelBase.h"
@@ -19,6 +20,9 @@ using Rig = DeviceRig<Emulator, UsbDeviceZudWheelBase>;
 
 namespace {
 
+using testing::makeProfile;
+using testing::sameProfile;
+
 Emulator::Config quiet(int profiles = 1)
 {
     Emulator::Config config;
@@ -27,41 +31,12 @@ Emulator::Config quiet(int profiles = 1)
     return config;
 }
 
-// A profile whose every field depends on i, so that a slot mix-up shows.
-ZudUsbWheelBaseProfile makeProfile(int i)
-{
-    ZudUsbWheelBaseProfile p{};
-    p.index = uint8_t(i);
-    const QByteArray name = QByteArray("Test ") + QByteArray::number(i * 37);
-    std::memcpy(p.name, name.constData(), size_t(name.size()));
-    p.centerOffset = float(i) * 0.001f;
-    p.rotationDegrees = 200 + 7 * i;
-    p.encoderType = uint8_t(i % 4);
-    p.encoderResolution = 100000 + i;
-    p.maxForce = i % 101;
-    p.smoothing = int8_t(i % 5);
-    p.damping = int8_t((i % 11) * 10);
-    p.friction = int8_t(((i + 1) % 11) * 10);
-    p.inertia = int8_t(((i + 2) % 11) * 10);
-    p.spring = int8_t(((i + 3) % 11) * 10);
-    p.dampingEffect = uint8_t(i % 3);
-    p.frictionEffect = uint8_t((i + 1) % 3);
-    p.inertiaEffect = uint8_t((i + 2) % 3);
-    p.springEffect = uint8_t((i + 3) % 3);
-    return p;
-}
-
 std::vector<ZudUsbWheelBaseProfile> makeProfiles(int count)
 {
     std::vector<ZudUsbWheelBaseProfile> list;
     for (int i = 0; i < count; ++i)
         list.push_back(makeProfile(i));
     return list;
-}
-
-bool sameProfile(const ZudUsbWheelBaseProfile &a, const ZudUsbWheelBaseProfile &b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 QByteArray bytes(const ZudUsbWheelBaseProfile &p)
@@ -202,6 +177,7 @@ private slots:
     void olderAndNewerSettingsVersionsFail();
 
     void addProfile();
+    void removeProfile_data();
     void removeProfile();
 
     void centerRimStoresTheNewCentre();
@@ -602,67 +578,53 @@ void TestWheelBase::addProfile()
     QVERIFY(rig.emulator->device()->writtenReports().empty()); // all of it local
 }
 
+void TestWheelBase::removeProfile_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("wantCurrent");
+    // The profiles (by makeProfile's number) left in the table's slots, each
+    // renumbered to its slot; a table that stays as it was emits no load.
+    QTest::addColumn<QList<int>>("kept");
+
+    QList<int> allButLast;
+    for (int i = 0; i < maxProfiles - 1; ++i)
+        allButLast.append(i);
+    // The current index moves back when the last one goes.
+    QTest::newRow("last of three") << 3 << 2 << 1 << QList<int>{0, 1};
+    // The others move down, renumbered, names kept.
+    QTest::newRow("first of three") << 3 << 0 << 0 << QList<int>{1, 2};
+    QTest::newRow("middle of three") << 3 << 1 << 1 << QList<int>{0, 2};
+    // A single profile is never removed.
+    QTest::newRow("single") << 1 << 0 << 0 << QList<int>{0};
+    QTest::newRow("last of a full table") << maxProfiles << 99 << 98 << allButLast;
+}
+
 void TestWheelBase::removeProfile()
 {
+    QFETCH(int, count);
+    QFETCH(int, current);
+    QFETCH(int, wantCurrent);
+    QFETCH(QList<int>, kept);
     Rig rig(quiet(), Rig::DirectPasses, ZudUsbIds::wheelBaseOrBootloader);
     QVERIFY(rig.device);
     UsbDeviceZudWheelBase &wheel = *rig.device;
     QSignalSpy loaded(&wheel, &UsbDeviceZudWheelBase::onSettingsLoaded);
-    const auto setThree = [&](int current) {
-        for (int i = 0; i < 3; ++i)
-            wheel.profiles[i] = makeProfile(i);
-        wheel.profileCount = 3;
-        wheel.currentProfile = uint8_t(current);
-    };
+    for (int i = 0; i < count; ++i)
+        wheel.profiles[i] = makeProfile(i);
+    wheel.profileCount = uint8_t(count);
+    wheel.currentProfile = uint8_t(current);
 
-    // The last of three: two remain, the current index moves back.
-    setThree(2);
     wheel.removeProfile();
-    QCOMPARE(int(wheel.profileCount), 2);
-    QCOMPARE(int(wheel.currentProfile), 1);
-    QVERIFY(sameProfile(wheel.profiles[0], makeProfile(0)));
-    QVERIFY(sameProfile(wheel.profiles[1], makeProfile(1)));
-    QCOMPARE(loaded.count(), 1);
-
-    // The first of three: the others move down, renumbered, names kept.
-    setThree(0);
-    wheel.removeProfile();
-    QCOMPARE(int(wheel.profileCount), 2);
-    QCOMPARE(int(wheel.currentProfile), 0);
-    for (int slot = 0; slot < 2; ++slot) {
-        ZudUsbWheelBaseProfile want = makeProfile(slot + 1);
+    QCOMPARE(int(wheel.profileCount), kept.size());
+    QCOMPARE(int(wheel.currentProfile), wantCurrent);
+    for (int slot = 0; slot < kept.size(); ++slot) {
+        ZudUsbWheelBaseProfile want = makeProfile(kept[slot]);
         want.index = uint8_t(slot);
         QCOMPARE(bytes(wheel.profiles[slot]), bytes(want));
     }
-    QCOMPARE(loaded.count(), 2);
-
-    // The middle one.
-    setThree(1);
-    wheel.removeProfile();
-    QCOMPARE(int(wheel.profileCount), 2);
-    QCOMPARE(int(wheel.currentProfile), 1);
-    QVERIFY(sameProfile(wheel.profiles[0], makeProfile(0)));
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(wheel.profiles[1].name)),
-             QByteArray("Test 74"));
-    QCOMPARE(int(wheel.profiles[1].index), 1);
-
-    // A single profile is never removed.
-    wheel.profileCount = 1;
-    wheel.currentProfile = 0;
-    const int emitted = loaded.count();
-    wheel.removeProfile();
-    QCOMPARE(int(wheel.profileCount), 1);
-    QCOMPARE(loaded.count(), emitted);
-
-    // The last of a full table.
-    for (int i = 0; i < maxProfiles; ++i)
-        wheel.profiles[i] = makeProfile(i);
-    wheel.profileCount = maxProfiles;
-    wheel.currentProfile = 99;
-    wheel.removeProfile();
-    QCOMPARE(int(wheel.profileCount), 99);
-    QCOMPARE(int(wheel.currentProfile), 98);
-    QVERIFY(rig.emulator->device()->writtenReports().empty());
+    QCOMPARE(loaded.count(), kept.size() < count ? 1 : 0);
+    QVERIFY(rig.emulator->device()->writtenReports().empty()); // all of it local
 }
 
 void TestWheelBase::centerRimStoresTheNewCentre()

@@ -3,6 +3,7 @@
 // save and reload, the factory reset question, centring and the refusal box.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "app/SettingsMapping.h"
@@ -22,7 +23,8 @@ using namespace wintest;
 
 namespace {
 
-ZudUsbWheelBaseProfile makeProfile(int index, const char *name)
+// A factory profile under another name.
+ZudUsbWheelBaseProfile namedFactoryProfile(int index, const char *name)
 {
     ZudUsbWheelBaseProfile p = emu::WheelBaseEmulator::factoryProfile(index);
     std::memset(p.name, 0, sizeof p.name);
@@ -36,7 +38,8 @@ std::vector<ZudUsbWheelBaseProfile> sampleProfiles(int count)
 {
     std::vector<ZudUsbWheelBaseProfile> profiles;
     for (int i = 0; i < count; ++i) {
-        ZudUsbWheelBaseProfile p = makeProfile(i, QByteArray("Track ").append(char('A' + i)));
+        ZudUsbWheelBaseProfile p =
+            namedFactoryProfile(i, QByteArray("Track ").append(char('A' + i)));
         p.rotationDegrees = 540 + 90 * i;
         p.maxForce = 60 + i;
         p.spring = int8_t(10 * i);
@@ -67,29 +70,14 @@ bool settingsShown(ZUD_wheel_tool &window)
 }
 
 // The window with the emulated wheel base selected and its settings loaded.
-struct Rig {
-    std::shared_ptr<emu::WheelBaseEmulator> emulator;
-    ZUD_wheel_tool window;
-    UsbDeviceZudWheelBase *wheelBase = nullptr;
-
+struct Rig : WindowRig {
     explicit Rig(int profiles = 2, int current = 0,
-                 emu::WheelBaseEmulator::Config config = quietWheel())
+                 const emu::WheelBaseEmulator::Config &config = quietWheel())
     {
-        emulator = emu::WheelBaseEmulator::plug(config);
-        emulator->setProfiles(sampleProfiles(profiles), current);
-        discover(window);
-        wheelBase = deviceOf<UsbDeviceZudWheelBase>(window, emulator->device());
+        plug(config, sampleProfiles(profiles), current);
     }
     bool loaded() { return settingsShown(window); }
-    QComboBox *profiles() { return child<QComboBox>(window, "comboBox_ProfileName"); }
     ZudUsbWheelBaseProfile &current() { return wheelBase->profiles[wheelBase->currentProfile]; }
-    // What the user does to pick a profile: the combo box moves, then
-    // reports the activation.
-    void choose(int index)
-    {
-        profiles()->setCurrentIndex(index);
-        emit profiles()->activated(index);
-    }
 };
 
 #define RIG_READY(rig)                                                                             \

@@ -4,6 +4,7 @@
 // the wheel base it was confirmed for, the page's room and its lines.
 #include "DialogAnswerer.h"
 #include "FindChild.h"
+#include "WindowRig.h"
 #include "WindowTestSupport.h"
 
 #include "app/ScopePage.h"
@@ -34,36 +35,14 @@ emu::WheelBaseEmulator::Config wheelConfig(int rate, uint8_t kind)
 }
 
 // A shown window with an emulated wheel base selected and loaded.
-struct Rig {
-    std::shared_ptr<emu::WheelBaseEmulator> emulator;
-    std::unique_ptr<ZUD_wheel_tool> window = std::make_unique<ZUD_wheel_tool>();
-    UsbDeviceZudWheelBase *wheelBase = nullptr;
-    int handled = 0;
-    uint32_t now = 0;
-
+struct Rig : WindowRig {
     explicit Rig(int rate = 0, uint8_t kind = 2)
-        : emulator(emu::WheelBaseEmulator::plug(wheelConfig(rate, kind)))
     {
-        window->show();
-        discover(*window);
-        wheelBase = deviceOf<UsbDeviceZudWheelBase>(*window, emulator->device());
-        if (wheelBase)
-            QObject::connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, window.get(),
-                             [this] { ++handled; });
+        window.show();
+        plug(wheelConfig(rate, kind));
     }
-    bool ready() const
-    {
-        return wheelBase && child<QPushButton>(*window, "pushButton_SaveConfig")->isEnabled();
-    }
-    ScopePage *scope() const { return window->findChild<ScopePage *>("tab_Scope"); }
-    void showScope() { child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(scope()); }
-    bool send(const ZudUsbWheelBaseJoystickUpdate &u, int times)
-    {
-        const int target = handled + times;
-        for (int i = 0; i < times; ++i)
-            emulator->device()->inject(wheelReport(u));
-        return QTest::qWaitFor([&] { return handled >= target; }, 5000);
-    }
+    ScopePage *scope() const { return window.findChild<ScopePage *>("tab_Scope"); }
+    void showScope() { child<QTabWidget>(window, "tabWidget")->setCurrentWidget(scope()); }
 };
 
 ZudUsbWheelBaseJoystickUpdate torqueUpdate(uint8_t count)
@@ -109,7 +88,7 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     const uint64_t streamed = rig.emulator->device()->streamedReports();
     QTest::qWait(200); // the last reports reach the plot
 
-    auto *plot = child<QCustomPlot>(*rig.window, "plot_Scope");
+    auto *plot = child<QCustomPlot>(rig.window, "plot_Scope");
     QVERIFY(plot);
     const int torqueOut = int(TelemetryChannel::TorqueOut);
     const int steering = int(TelemetryChannel::Steering);
@@ -131,13 +110,13 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     const int steeringSamples = samplesOf("Steering").size();
     QVERIFY(steeringSamples > 500);
     QVERIFY(uint64_t(steeringSamples) <= streamed);
-    QVERIFY(!child<QLabel>(*rig.window, "label_ScopeClipping")->text().isEmpty());
+    QVERIFY(!child<QLabel>(rig.window, "label_ScopeClipping")->text().isEmpty());
 
     // Paused, the drawn torque is made of samples, reaches their extremes,
     // and has fewer points than there are samples; the export holds every
     // sample of the window.
-    QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
-    QCOMPARE(child<QPushButton>(*rig.window, "pushButton_ScopePause")->text(),
+    QTest::mouseClick(child<QPushButton>(rig.window, "pushButton_ScopePause"), Qt::LeftButton);
+    QCOMPARE(child<QPushButton>(rig.window, "pushButton_ScopePause")->text(),
              QStringLiteral("Resume"));
     const QMultiMap<qint64, float> torque = samplesOf("Torque Out");
     const auto drawn = plot->graph(torqueOut)->data();
@@ -155,7 +134,7 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
     DialogAnswerer answers;
     answers.files << dir.filePath(QStringLiteral("scope.csv"));
     const QByteArray shown = scope->visibleCsv();
-    child<QPushButton>(*rig.window, "pushButton_ScopeExportCsv")->click();
+    child<QPushButton>(rig.window, "pushButton_ScopeExportCsv")->click();
     QFile csv(dir.filePath(QStringLiteral("scope.csv")));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QByteArray exported = csv.readAll();
@@ -165,8 +144,8 @@ void WindowTelemetryTest::scopePlotsEveryStreamedSample()
 
     // A shorter window while paused keeps the picture's end.
     const double end = plot->xAxis->range().upper;
-    child<QComboBox>(*rig.window, "comboBox_ScopeWindow")->setCurrentIndex(0);
-    QCOMPARE(child<QComboBox>(*rig.window, "comboBox_ScopeWindow")->currentText(),
+    child<QComboBox>(rig.window, "comboBox_ScopeWindow")->setCurrentIndex(0);
+    QCOMPARE(child<QComboBox>(rig.window, "comboBox_ScopeWindow")->currentText(),
              QStringLiteral("1 s"));
     QCOMPARE(plot->xAxis->range().upper, end);
     QCOMPARE(plot->xAxis->range().size(), 1.0);
@@ -195,9 +174,9 @@ void WindowTelemetryTest::logEveryReport()
 
     LogDir dir;
     Rig rig;
-    rig.window->setMillisClock([&rig] { return rig.now += 10; });
+    rig.window.setMillisClock([&rig] { return rig.now += 10; });
     QTRY_VERIFY(rig.ready());
-    auto *box = child<QCheckBox>(*rig.window, "checkBox_LogEveryReport");
+    auto *box = child<QCheckBox>(rig.window, "checkBox_LogEveryReport");
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("Log every report"));
     QVERIFY(!box->isChecked());
@@ -205,9 +184,9 @@ void WindowTelemetryTest::logEveryReport()
 
     const ZudUsbWheelBaseJoystickUpdate update = torqueUpdate(uint8_t(sampleCount));
     QVERIFY(rig.send(update, 2)); // the log kind is known before the start
-    child<QPushButton>(*rig.window, "pushButton_Logging")->click();
+    child<QPushButton>(rig.window, "pushButton_Logging")->click();
     QVERIFY(rig.send(update, reports));
-    child<QPushButton>(*rig.window, "pushButton_Logging")->click();
+    child<QPushButton>(rig.window, "pushButton_Logging")->click();
 
     const QStringList logs = dir.logs();
     QCOMPARE(logs.size(), 1);
@@ -240,10 +219,9 @@ void WindowTelemetryTest::stepTestReleasesForce()
     ScopePage *scope = rig.scope();
     QVERIFY(scope);
     QSignalSpy released(&scope->stepTest(), &StepTest::released);
-    child<QSpinBox>(*rig.window, "spinBox_TestForce")->setValue(20);
-    child<QSpinBox>(*rig.window, "spinBox_TestDuration")
-        ->setValue(ending == "time up" ? 200 : 3000);
-    auto *button = child<QPushButton>(*rig.window, "pushButton_TestForce");
+    child<QSpinBox>(rig.window, "spinBox_TestForce")->setValue(20);
+    child<QSpinBox>(rig.window, "spinBox_TestDuration")->setValue(ending == "time up" ? 200 : 3000);
+    auto *button = child<QPushButton>(rig.window, "pushButton_TestForce");
     QCOMPARE(button->text(), QStringLiteral("Apply Test Force"));
 
     // Cancelled, nothing is sent; confirmed, a fifth of full force.
@@ -260,9 +238,9 @@ void WindowTelemetryTest::stepTestReleasesForce()
     QVERIFY(!button->isEnabled());
 
     if (ending == "pause") {
-        QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(rig.window, "pushButton_ScopePause"), Qt::LeftButton);
     } else if (ending == "deselected") {
-        child<QComboBox>(*rig.window, "comboBox_UsbDevice")->setCurrentIndex(-1);
+        child<QComboBox>(rig.window, "comboBox_UsbDevice")->setCurrentIndex(-1);
     } else if (ending == "gone") {
         // The force cannot reach a device that has gone; the test ends
         // with it, and nothing is sent to the deleted device.
@@ -273,9 +251,9 @@ void WindowTelemetryTest::stepTestReleasesForce()
         QVERIFY(!button->isEnabled());
         return;
     } else if (ending == "closed") {
-        rig.window->close();
+        rig.window.close();
     } else if (ending == "destroyed") {
-        rig.window.reset();
+        rig.destroyWindow();
         QCOMPARE(rig.emulator->lastTestForce(), 0.0f);
         return;
     }
@@ -304,11 +282,11 @@ void WindowTelemetryTest::confirmationHoldsForItsWheelBase()
     Rig rig(0, 2);
     QTRY_VERIFY(rig.ready());
     auto second = emu::WheelBaseEmulator::plug(wheelConfig(0, 2));
-    discover(*rig.window);
-    auto *devices = child<QComboBox>(*rig.window, "comboBox_UsbDevice");
+    discover(rig.window);
+    auto *devices = child<QComboBox>(rig.window, "comboBox_UsbDevice");
     QTRY_COMPARE(devices->count(), 2);
     rig.showScope();
-    child<QSpinBox>(*rig.window, "spinBox_TestDuration")->setValue(3000);
+    child<QSpinBox>(rig.window, "spinBox_TestDuration")->setValue(3000);
 
     DialogAnswerer answers;
     answers.buttons << QMessageBox::Yes;
@@ -320,17 +298,17 @@ void WindowTelemetryTest::confirmationHoldsForItsWheelBase()
             devices->setCurrentIndex(1);
         }
         // The second wheel base is selected and loaded, ready for a test of its own.
-        auto *save = child<QPushButton>(*rig.window, "pushButton_SaveConfig");
+        auto *save = child<QPushButton>(rig.window, "pushButton_SaveConfig");
         if (!whileAsked.isEmpty())
             QVERIFY(QTest::qWaitFor(
                 [&] {
                     return save->isEnabled() &&
                            rig.scope()->stepTest().wheelBase() ==
-                               deviceOf<UsbDeviceZudWheelBase>(*rig.window, second->device());
+                               deviceOf<UsbDeviceZudWheelBase>(rig.window, second->device());
                 },
                 5000));
     };
-    child<QPushButton>(*rig.window, "pushButton_TestForce")->click();
+    child<QPushButton>(rig.window, "pushButton_TestForce")->click();
     QTRY_COMPARE(answers.boxes().size(), 1);
     QTest::qWait(50);
 
@@ -341,7 +319,7 @@ void WindowTelemetryTest::confirmationHoldsForItsWheelBase()
     QVERIFY(!rig.scope()->stepTest().isRunning());
     QCOMPARE(second->lastTestForce(), 0.0f);
     QCOMPARE(rig.emulator->lastTestForce(), 0.0f);
-    QCOMPARE(rig.window->statusBar()->currentMessage(),
+    QCOMPARE(rig.window.statusBar()->currentMessage(),
              QStringLiteral("The test force was not applied: ZUD Wheel Base is no longer "
                             "selected."));
 }
@@ -360,10 +338,10 @@ void WindowTelemetryTest::failedReleaseIsRetriedThenReported()
     Rig rig(0, 2);
     QTRY_VERIFY(rig.ready());
     rig.showScope();
-    child<QSpinBox>(*rig.window, "spinBox_TestDuration")->setValue(3000);
+    child<QSpinBox>(rig.window, "spinBox_TestDuration")->setValue(3000);
     DialogAnswerer answers;
     answers.buttons << QMessageBox::Yes;
-    child<QPushButton>(*rig.window, "pushButton_TestForce")->click();
+    child<QPushButton>(rig.window, "pushButton_TestForce")->click();
     QTRY_COMPARE(rig.emulator->lastTestForce(), 0.05f);
 
     const vhid::DevicePtr device = rig.emulator->device();
@@ -372,7 +350,7 @@ void WindowTelemetryTest::failedReleaseIsRetriedThenReported()
         device->setWriteFails(true);
     else
         device->failNextWrites(1);
-    QTest::mouseClick(child<QPushButton>(*rig.window, "pushButton_ScopePause"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(rig.window, "pushButton_ScopePause"), Qt::LeftButton);
     // Both attempts are made by the release itself, not by a later retry.
     QCOMPARE(device->failedWriteCount() - failedBefore, size_t(everyWriteFails ? 2 : 1));
     QCOMPARE(rig.emulator->lastTestForce(), everyWriteFails ? 0.05f : 0.0f);

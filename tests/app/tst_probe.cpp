@@ -1,6 +1,6 @@
 // The command line: the probe's one line and exit status, and the GUI start
 // for anything else. Runs the entry point on the virtual bus in a child
-// process (tests/probe_harness.cpp).
+// process (tests/app/probe_harness.cpp).
 #include <QProcess>
 #include <QtTest>
 
