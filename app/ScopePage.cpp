@@ -1,8 +1,8 @@
 #include "app/ScopePage.h"
 
-#include "app/CsvLog.h"
 #include "app/NonBlockingBox.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "livedata/CsvLog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,9 +4,9 @@
 // picture and a CSV export of what is shown, and the step test.
 #pragma once
 
-#include "app/ScopeTrace.h"
 #include "app/StepTest.h"
-#include "app/TelemetryRecorder.h"
+#include "livedata/ScopeTrace.h"
+#include "livedata/TelemetryRecorder.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

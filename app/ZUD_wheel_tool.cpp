@@ -6,12 +6,13 @@
 #include "app/ProfileNameEditing.h"
 #include "app/RimTurner.h"
 #include "app/SaveVerifier.h"
-#include "app/SharedDeviceFollower.h"
 #include "app/ScaledPixmapPainter.h"
+#include "app/SharedDeviceFollower.h"
 #include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "ui_ZUD_wheel_tool.h"
 #include "usb/UsbClock.h"
 
@@ -30,11 +31,12 @@ static void registerWindowResources()
 }
 
 ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::ZUD_wheel_tool), progressDialog(nullptr), usbManager(),
-      selectedDevice(nullptr), selectedBootloader(nullptr), selectedWheelBase(nullptr),
-      selectedPedals(nullptr), lastWheelUpdateMillis(currentTimeMillis()),
-      lastLogReadTimeMicros(currentTimeMicros()), latchedTorqueIn(0.0f), logFile(), logKind(0),
-      scopePage(nullptr), logEveryReport(false), millisClock(currentTimeMillis)
+    : QMainWindow(parent), ui(new Ui::ZUD_wheel_tool), progressDialog(nullptr),
+      usbManager(createZudDevice), selectedDevice(nullptr), selectedBootloader(nullptr),
+      selectedWheelBase(nullptr), selectedPedals(nullptr),
+      lastWheelUpdateMillis(currentTimeMillis()), lastLogReadTimeMicros(currentTimeMicros()),
+      latchedTorqueIn(0.0f), logFile(), logKind(0), scopePage(nullptr), logEveryReport(false),
+      millisClock(currentTimeMillis)
 {
     registerWindowResources();
     ui->setupUi(this);

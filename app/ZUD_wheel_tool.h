@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/TelemetryRecorder.h"
 #include "devices/ZudUsbReports.h"
+#include "livedata/TelemetryRecorder.h"
 #include "usb/UsbManager.h"
 
 #include <QElapsedTimer>

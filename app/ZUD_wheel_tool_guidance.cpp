@@ -2,9 +2,9 @@
 // while no device is attached, the pedal bars' captions, the status bar for
 // results, the keyboard shortcuts and the tab order, and which controls are
 // offered for the selected kind of device.
-#include "app/LiveViewMath.h"
 #include "app/NoDeviceHint.h"
 #include "app/ZUD_wheel_tool.h"
+#include "livedata/LiveViewMath.h"
 
 #include "ui_ZUD_wheel_tool.h"
 

@@ -1,8 +1,8 @@
 // The live view: the rim turned to the steering angle, the steering value,
 // the debug read-outs of a wheel base and the bars of a pedal set.
-#include "app/LiveViewMath.h"
 #include "app/RimTurner.h"
 #include "app/ZUD_wheel_tool.h"
+#include "livedata/LiveViewMath.h"
 
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "ui_ZUD_wheel_tool.h"

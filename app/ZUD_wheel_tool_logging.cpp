@@ -1,9 +1,9 @@
 // CSV logging of the live data of the selected device. The rows are formed
 // by app/CsvLog; this file opens and closes the log and writes each update's
 // rows as they come.
-#include "app/CsvLog.h"
 #include "app/StatusMessages.h"
 #include "app/ZUD_wheel_tool.h"
+#include "livedata/CsvLog.h"
 
 #include "ui_ZUD_wheel_tool.h"
 

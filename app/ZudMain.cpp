@@ -1,4 +1,5 @@
 #include "app/ZudMain.h"
+#include "devices/ZudDeviceFactory.h"
 
 #include "app/HostSettings.h"
 #include "app/ShutdownSignals.h"
@@ -16,7 +17,7 @@ int probe()
     bool found = false;
     {
         // Never started: one discovery pass, no timer, no reader thread.
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         found = manager.rescanForZudDevices();
         std::fputs(found ? "Found ZUD USB device.\n" : "No ZUD USB device found.\n", stdout);
         std::fflush(stdout);

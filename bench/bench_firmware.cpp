@@ -9,6 +9,7 @@
 //   bench_firmware [chunks-instant] [chunks-frame-model]
 #include "BenchSupport.h"
 #include "devices/UsbDeviceZudBootloader.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/BootloaderEmulator.h"
 #include "usb/UsbManager.h"
 
@@ -49,7 +50,7 @@ Result run(int chunks, bool frameModel)
     auto emulator = emu::BootloaderEmulator::plug(config);
 
     Result result;
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     manager.start();
     manager.rescanForZudDevices();
     auto *device = qobject_cast<UsbDeviceZudBootloader *>(

@@ -2,6 +2,7 @@
 // whatever HID devices this machine has (normally no supported one).
 // BENCH_SECONDS sets the length (default 10).
 #include "bench/BenchSupport.h"
+#include "devices/ZudDeviceFactory.h"
 #include "usb/UsbManager.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const char *env = std::getenv("BENCH_SECONDS");
     const double seconds = env ? std::atof(env) : 10.0;
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     manager.start();
     const double cpu0 = bench::processCpuSeconds();
     const double t0 = bench::monotonicSeconds();

@@ -9,10 +9,10 @@
 //
 //     make bench     (or build/bench/bench_liveview [seconds [scope seconds]])
 //     BENCH_ONLY=rim or BENCH_ONLY=scope runs one phase (for a profiler)
-#include "app/LiveViewMath.h"
 #include "app/ScopePage.h"
 #include "app/ZUD_wheel_tool.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "livedata/LiveViewMath.h"
 #include "simulator/WheelBaseEmulator.h"
 #include "usb/UsbClock.h"
 

@@ -5,10 +5,10 @@
 // and the cost of one row, formatted alone and written through the window.
 //
 //     make bench     (or build/bench/bench_logging [seconds])
-#include "app/CsvLog.h"
 #include "app/ZUD_wheel_tool.h"
 #include "bench/BenchSupport.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "livedata/CsvLog.h"
 #include "simulator/VirtualHidBus.h"
 
 #include <QApplication>

@@ -10,6 +10,7 @@
 // BENCH_LOADS sets the number of timed loads per run (default 50).
 #include "bench/BenchSupport.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/WheelBaseEmulator.h"
 #include "usb/UsbManager.h"
 
@@ -50,7 +51,7 @@ Run measure(int loads, bool frames)
     emulator->setUsbFrameLatency(frames);
 
     Run run;
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     manager.start();
     manager.rescanForZudDevices();
     UsbDeviceZudWheelBase *wheel = nullptr;

@@ -8,6 +8,7 @@
 // BENCH_SECONDS sets the length of each run (default 10).
 #include "bench/BenchSupport.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "simulator/VirtualHidBus.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManager.h"
@@ -86,7 +87,7 @@ Result runManager(QCoreApplication &app, int devices, double seconds)
     Result r;
     r.latencyMs.reserve(size_t(devices * rate * (seconds + 1)));
     auto streamers = plugStreamers(devices);
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     QObject::connect(&manager, &UsbManager::onDeviceConnected, [&](UsbDevice *d) {
         auto *wheel = qobject_cast<UsbDeviceZudWheelBase *>(d);
         QObject::connect(wheel, &UsbDeviceZudWheelBase::onJoystickUpdate,
@@ -196,7 +197,7 @@ int main(int argc, char **argv)
     }
 
     {
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         manager.start();
         const double cpu0 = bench::processCpuSeconds();
         const double t0 = bench::monotonicSeconds();

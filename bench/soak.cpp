@@ -24,7 +24,7 @@
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "simulator/EmulatedRig.h"
-#include "tests/DialogAnswerer.h"
+#include "tests/support/DialogAnswerer.h"
 #include "usb/UsbManager.h"
 
 #include <QAbstractSlider>

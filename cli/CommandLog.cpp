@@ -8,10 +8,10 @@
 #include "cli/InterruptWatcher.h"
 #include "cli/WheelBaseExchange.h"
 
-#include "app/CsvLog.h"
-#include "app/LiveViewMath.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "livedata/CsvLog.h"
+#include "livedata/LiveViewMath.h"
 #include "usb/UsbClock.h"
 
 #include <QElapsedTimer>

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "cli/CliConsole.h"
+#include "devices/ZudDeviceFactory.h"
 #include "usb/UsbManager.h"
 
 #include <QEventLoop>
@@ -113,7 +114,7 @@ private slots:
 private:
     CliConsole &console_;
     CliTimeouts timeouts_;
-    UsbManager manager_;
+    UsbManager manager_{createZudDevice};
     QStringList arrivals_;
     // How often each id has been announced as gone.
     QHash<QString, int> departures_;

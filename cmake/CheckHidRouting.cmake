@@ -1,8 +1,8 @@
 # Checks that the product libraries call only hidapi functions that every
-# transport runs the same way (see ZUD_HID_ROUTED in usb/CMakeLists.txt):
+# transport runs the same way (see ZUD_HID_ROUTED in transport/CMakeLists.txt):
 #
 #   cmake -DNM=nm -DLIBRARIES="a.a|b.a" -DROUTED="..." -DDIRECT="..."
-#         -DREAD_LAYER="..." -DWIN32_REDIRECT=usb/HidApiRedirectWin32.h
+#         -DREAD_LAYER="..." -DWIN32_REDIRECT=transport/HidApiRedirectWin32.h
 #         -DVIRTUAL_BUS=simulator/VirtualHidBus.cpp -DHIDRAW="x.o|y.o"
 #         -P CheckHidRouting.cmake
 #
@@ -48,7 +48,7 @@ foreach(lib IN LISTS LIBRARIES)
       message(SEND_ERROR "${name} calls ${fn}, which is not known to run alike on every "
         "transport (the virtual bus may read through the read layer where hidapi reads past "
         "it). Use the routed or split-phase read functions instead, or add ${fn} to "
-        "ZUD_HID_DIRECT (usb/CMakeLists.txt) if no transport's ${fn} touches the read layer, "
+        "ZUD_HID_DIRECT (transport/CMakeLists.txt) if no transport's ${fn} touches the read layer, "
         "or route it on every transport and add it to ZUD_HID_ROUTED.")
       set(failed ON)
     endif()

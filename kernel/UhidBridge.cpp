@@ -1,6 +1,6 @@
 #include "kernel/UhidBridge.h"
 
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitRead.h"
 
 #include <hidapi.h>
 #include <linux/uhid.h>

@@ -9,6 +9,7 @@
 // BENCH_SECONDS sets the length of the run (default 10).
 #include "bench/BenchSupport.h"
 #include "devices/UsbDeviceZudPedals.h"
+#include "devices/ZudDeviceFactory.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManager.h"
 
@@ -111,7 +112,7 @@ int main(int argc, char **argv)
     Figures f;
     f.latencyMs.reserve(size_t(kDevices * kRate * (seconds + 2)));
     std::vector<uint32_t> expected(kDevices, 0);
-    UsbManager manager;
+    UsbManager manager{createZudDevice};
     int connected = 0;
     QObject::connect(&manager, &UsbManager::onDeviceConnected, [&](UsbDevice *d) {
         auto *pedals = qobject_cast<UsbDeviceZudPedals *>(d);

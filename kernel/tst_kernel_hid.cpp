@@ -6,6 +6,7 @@
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "devices/ZudDeviceFactory.h"
 #include "usb/UsbManager.h"
 
 #include <QFile>
@@ -174,7 +175,7 @@ private slots:
         const QString pedalsId = nodeOf(emu.takeEvent(QString("plugged %1 ").arg(pedals)));
         const QString bootId = nodeOf(emu.takeEvent(QString("plugged %1 ").arg(boot)));
 
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Watcher w;
         w.follow(manager);
         QVERIFY(manager.rescanForZudDevices());
@@ -224,7 +225,7 @@ private slots:
         const QByteArray factory = readFile(dump);
         QCOMPARE(factory.size(), 100 * int(sizeof(ZudUsbWheelBaseProfile)));
 
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Watcher w;
         w.follow(manager);
         QVERIFY(manager.rescanForZudDevices());
@@ -279,7 +280,7 @@ private slots:
         QVERIFY(emu.command(QString("profiles %1 %2").arg(wheelTag).arg(tableBefore))
                     .startsWith("ok count=5 "));
 
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Watcher w;
         w.follow(manager);
         manager.start();
@@ -350,7 +351,7 @@ private slots:
         QVERIFY(wheel > 0);
         const QString wheelId = nodeOf(emu.takeEvent("plugged"));
 
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Watcher w;
         w.follow(manager);
         manager.start();
@@ -376,7 +377,7 @@ private slots:
         QVERIFY(emu.start());
         const int pedals = emu.plug("plug echo a112 ZUD Pedals");
         QVERIFY(pedals > 0);
-        UsbManager manager;
+        UsbManager manager{createZudDevice};
         Watcher w;
         w.follow(manager);
         QVERIFY(passFor(manager, 0xA112));

@@ -7,9 +7,9 @@
 #include "KernelTestSupport.h"
 #include "app/ZUD_wheel_tool.h"
 #include "app/ZudMain.h"
-#include "tests/DialogAnswerer.h"
-#include "tests/FindChild.h"
-#include "tests/StepTestDriver.h"
+#include "tests/support/DialogAnswerer.h"
+#include "tests/support/FindChild.h"
+#include "tests/support/StepTestDriver.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "simulator/VirtualHidBus.h"
 
-#include "usb/HidSplitInternal.h"
+#include "transport/HidSplitInternal.h"
 
 #include <hidapi.h>
 

@@ -1,9 +1,6 @@
 #include "usb/UsbManager.h"
 
-#include "devices/UsbDeviceZudBootloader.h"
-#include "devices/UsbDeviceZudPedals.h"
-#include "devices/UsbDeviceZudWheelBase.h"
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitRead.h"
 #include "usb/RegistryLock.h"
 #include "usb/UsbClock.h"
 #include "usb/UsbManagerReaderThread.h"
@@ -11,7 +8,7 @@
 #include <QPair>
 
 #include <chrono>
-#include <cwchar>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,7 +30,8 @@ uint64_t monotonicMicros()
 }
 } // namespace
 
-UsbManager::UsbManager() : QObject(nullptr), batch(deliveryHoldMicros)
+UsbManager::UsbManager(UsbDeviceFactory factory)
+    : QObject(nullptr), createDevice(std::move(factory)), batch(deliveryHoldMicros)
 {
     hid_init();
 
@@ -142,32 +140,6 @@ bool UsbManager::rescanForZudDevices()
 bool UsbManager::doRescanForZudDevices(uint16_t vendorId, uint16_t productId)
 {
     return rescan(vendorId, {productId});
-}
-
-UsbDevice *UsbManager::createDevice(const QString &path, uint16_t productId, hid_device *handle)
-{
-    switch (productId) {
-    case ZudUsbIds::bootloader:
-    case ZudUsbIds::bootloaderAlt:
-        return new UsbDeviceZudBootloader(path, handle);
-    case ZudUsbIds::wheelBase:
-        return new UsbDeviceZudWheelBase(path, handle);
-    case ZudUsbIds::pedals:
-        return new UsbDeviceZudPedals(path, handle);
-    case ZudUsbIds::wheelBaseOrBootloader: {
-        wchar_t buffer[256] = {};
-        hid_get_product_string(handle, buffer, 256);
-        buffer[255] = L'\0';
-        const QString product = QString::fromWCharArray(buffer, int(std::wcslen(buffer)));
-        if (product.contains(QLatin1String("Bootloader")))
-            return new UsbDeviceZudBootloader(path, handle);
-        if (product.contains(QLatin1String("Wheel Base")))
-            return new UsbDeviceZudWheelBase(path, handle);
-        return nullptr;
-    }
-    default:
-        return nullptr;
-    }
 }
 
 bool UsbManager::isKnown(const QString &id) const

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,15 @@ constexpr uint16_t pedals = 0xA112;
 constexpr uint16_t bootloader = 0x5C05;
 constexpr uint16_t bootloaderAlt = 0xA110;
 } // namespace ZudUsbIds
+
+// Makes the device object for an interface that a discovery pass opened:
+// the kind that productId (and, where one id serves two kinds, the handle's
+// product string) names, owning handle from then on; or nullptr for an
+// interface of no supported kind, whose handle the manager then closes.
+// Called on the GUI thread. devices/ provides the one for the ZUD devices
+// (createZudDevice in devices/ZudDeviceFactory.h).
+using UsbDeviceFactory =
+    std::function<UsbDevice *(const QString &path, uint16_t productId, hid_device *handle)>;
 
 // Finds the supported devices, keeps the open ones in a registry keyed by
 // their interface path, and owns the reader thread that reads them all.
@@ -48,7 +58,7 @@ class UsbManager : public QObject {
     friend class UsbManagerReaderThread;
 
 public:
-    UsbManager();
+    explicit UsbManager(UsbDeviceFactory factory);
     ~UsbManager() override;
 
     // The product ids that the periodic pass asks for, in the order asked.
@@ -97,8 +107,6 @@ private:
     // for vendorId over the given product ids, with one enumeration: by the
     // id itself for a single id, by vendor for several.
     bool rescan(uint16_t vendorId, const QList<uint16_t> &productIds);
-    // GUI thread, from rescan.
-    UsbDevice *createDevice(const QString &path, uint16_t productId, hid_device *handle);
     // GUI thread, from rescan: whether id is registered or its loss is still
     // queued; devicesLock held.
     bool isKnown(const QString &id) const;
@@ -107,6 +115,8 @@ private:
     // Reader thread: queues one deliverBatch.
     void postDelivery();
 
+    // GUI thread, from rescan.
+    const UsbDeviceFactory createDevice;
     std::atomic<bool> running{false};
     std::atomic<bool> paused{false};
     int waitTimeoutMs = 500;

@@ -4,9 +4,9 @@
 // (position, length, bytes in hex) for ten seconds. The cross build links
 // it so that every Windows import of the layer resolves; on a Windows
 // machine it shows the layer working on real devices.
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
 #include "usb/DevicePermissions.h"
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
 #include "usb/UsbClock.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 // Compiled as the core's sources are on Windows, with
-// usb/HidApiRedirectWin32.h force-included: the core's own #include of
+// transport/HidApiRedirectWin32.h force-included: the core's own #include of
 // hidapi.h must still work, and its calls must name the transport's
 // functions, not hidapi's (RunWin32CrossCheck.cmake reads the object's
 // undefined symbols).
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitRead.h"
 
 #include <hidapi.h>
 

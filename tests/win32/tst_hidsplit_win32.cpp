@@ -1,4 +1,4 @@
-// The Windows read layer (usb/HidSplitReadWin32.cpp) run for real, under
+// The Windows read layer (transport/HidSplitReadWin32.cpp) run for real, under
 // Wine or on Windows: plain C++, no Qt, linked statically.
 //
 // Stand-in devices are message-mode named pipes. The layer opens the client
@@ -17,8 +17,8 @@
 // Every C++ allocation goes through a quarantine: freed blocks are filled
 // with a pattern and never reused, so a read that writes into a buffer or an
 // OVERLAPPED the layer has already released shows up as a changed pattern.
-#include "usb/HidSplitInternal.h"
-#include "usb/HidSplitRead.h"
+#include "transport/HidSplitInternal.h"
+#include "transport/HidSplitRead.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
