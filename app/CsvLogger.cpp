@@ -1,6 +1,7 @@
 #include "app/CsvLogger.h"
 
 #include "app/CsvLog.h"
+#include "app/DeviceControls.h"
 #include "app/DeviceSelection.h"
 #include "app/StatusMessages.h"
 #include "ui_ZUD_wheel_tool.h"
@@ -26,7 +27,7 @@ float lastLoggedElAngle = -1.0f;
 } // namespace
 
 CsvLogger::CsvLogger(QMainWindow *window, Ui::ZUD_wheel_tool *form,
-                     const DeviceSelection &selection)
+                     const DeviceSelection &selection, const DeviceControls &controls)
     : window(window), ui(form), selection(selection), lastLogReadTimeMicros(currentTimeMicros())
 {
     // "Log every report" sits beside the logging button.
@@ -39,6 +40,7 @@ CsvLogger::CsvLogger(QMainWindow *window, Ui::ZUD_wheel_tool *form,
     row->addWidget(everyReport);
     row->addWidget(ui->pushButton_Logging, 1);
     column->insertLayout(at, row);
+    connect(&controls, &DeviceControls::applied, this, &CsvLogger::refreshButton);
 }
 
 // Closes a log that can no longer be written, keeping what reached the

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <cstdint>
 
+class DeviceControls;
 class DeviceSelection;
 class QCheckBox;
 class QMainWindow;
@@ -21,7 +22,8 @@ class CsvLogger : public QObject {
     Q_OBJECT
 
 public:
-    CsvLogger(QMainWindow *window, Ui::ZUD_wheel_tool *form, const DeviceSelection &selection);
+    CsvLogger(QMainWindow *window, Ui::ZUD_wheel_tool *form, const DeviceSelection &selection,
+              const DeviceControls &controls);
 
     // "Log every report": the logger then takes every update, not only the
     // ones the live view shows.

@@ -3,9 +3,8 @@
 #include "app/DeviceSelection.h"
 #include "ui_ZUD_wheel_tool.h"
 
-DeviceControls::DeviceControls(Ui::ZUD_wheel_tool *form, const DeviceSelection &selection,
-                               QObject *parent)
-    : QObject(parent), ui(form), selection(selection)
+DeviceControls::DeviceControls(Ui::ZUD_wheel_tool *form, const DeviceSelection &selection)
+    : ui(form), selection(selection)
 {
 }
 

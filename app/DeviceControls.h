@@ -14,8 +14,7 @@ class DeviceControls : public QObject {
     Q_OBJECT
 
 public:
-    DeviceControls(Ui::ZUD_wheel_tool *form, const DeviceSelection &selection,
-                   QObject *parent = nullptr);
+    DeviceControls(Ui::ZUD_wheel_tool *form, const DeviceSelection &selection);
 
     // Shows and enables the controls of the selected kind when isEnabled,
     // else only what stays usable while a device is busy or unknown.

@@ -13,10 +13,6 @@ class QMainWindow;
 class QProgressDialog;
 class SettingsEditor;
 
-namespace Ui {
-class ZUD_wheel_tool;
-}
-
 class FirmwareUpdateFlow : public QObject {
     Q_OBJECT
 

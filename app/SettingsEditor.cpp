@@ -48,6 +48,7 @@ SettingsEditor::SettingsEditor(QMainWindow *window, Ui::ZUD_wheel_tool *form,
     profileFiles = new ProfileFilesController(
         window, ui->profileLayout, unsavedChanges, [this] { return this->selection.wheelBase(); },
         [this] { settingsLoaded(this->selection.wheelBase()); });
+    connect(&selection, &DeviceSelection::departing, this, &SettingsEditor::deviceDeparting);
     connect(&controls, &DeviceControls::applied, this,
             [this](bool wheelBaseEnabled) { profileFiles->setEnabled(wheelBaseEnabled); });
     // The name is edited as typed: no completion from the other names, which

@@ -76,14 +76,14 @@ public:
     // Follow the selection: a wheel base entered is asked for its settings.
     void selectionLeaving();
     void selectionEntered();
-    // The selected device is leaving the bus: the status bar says what
-    // became of a save and of unsaved edits, without a dialog.
-    void deviceDeparting(UsbDevice *device);
     // Keeps unsaved edits at the program's end; says where, or returns an
     // empty string when there were none.
     QString backupForEnd();
 
 private:
+    // The selected device is leaving the bus: the status bar says what
+    // became of a save and of unsaved edits, without a dialog.
+    void deviceDeparting(UsbDevice *device);
     // "Save Settings": a backup of the loaded table, then the verified save;
     // then runs once the device holds what was sent.
     void saveProfiles(std::function<void()> then);

@@ -1,5 +1,6 @@
 #include "app/WindowGuidance.h"
 
+#include "app/DeviceControls.h"
 #include "app/DeviceSelection.h"
 #include "app/LiveViewMath.h"
 #include "app/NoDeviceHint.h"
@@ -43,7 +44,7 @@ void collectInLayoutOrder(QLayout *layout, QList<QWidget *> &order)
 } // namespace
 
 WindowGuidance::WindowGuidance(QMainWindow *window, Ui::ZUD_wheel_tool *form,
-                               const DeviceSelection &selection)
+                               const DeviceSelection &selection, const DeviceControls &controls)
     : ui(form), selection(selection)
 {
     // Under the device list, shown while the list is empty.
@@ -81,6 +82,9 @@ WindowGuidance::WindowGuidance(QMainWindow *window, Ui::ZUD_wheel_tool *form,
     collectInLayoutOrder(ui->centralWidget->layout(), order);
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+
+    connect(&controls, &DeviceControls::applied, this,
+            [this](bool, bool pedals) { showSelection(pedals); });
 }
 
 void WindowGuidance::showSelection(bool pedals)

@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+class DeviceControls;
 class DeviceSelection;
 class QMainWindow;
 
@@ -19,12 +20,13 @@ class WindowGuidance : public QObject {
 public:
     // Built once the other features have added their controls to the form:
     // the tab order follows the layouts as they are then.
-    WindowGuidance(QMainWindow *window, Ui::ZUD_wheel_tool *form, const DeviceSelection &selection);
+    WindowGuidance(QMainWindow *window, Ui::ZUD_wheel_tool *form, const DeviceSelection &selection,
+                   const DeviceControls &controls);
 
+private:
     // The guidance's part of the enable state, after the controls' own.
     void showSelection(bool pedals);
 
-private:
     Ui::ZUD_wheel_tool *ui;
     const DeviceSelection &selection;
 };

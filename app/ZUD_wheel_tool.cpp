@@ -23,18 +23,15 @@ static Ui::ZUD_wheel_tool *setUpForm(QMainWindow *window)
 
 ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     : QMainWindow(parent), ui(setUpForm(this)), usbManager(), selection(), controls(ui, selection),
-      logging(this, ui, selection), liveView(this, ui, selection, logging),
+      logging(this, ui, selection, controls), liveView(this, ui, selection, logging),
       telemetry(this, ui, selection), editor(this, ui, selection, controls, liveView),
-      firmware(this, selection, editor), guidance(this, ui, selection),
+      firmware(this, selection, editor), guidance(this, ui, selection, controls),
       deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor)
 {
-    // The parts of the form that the features add follow the enable state.
-    connect(&controls, &DeviceControls::applied, &logging, &CsvLogger::refreshButton);
-    connect(&controls, &DeviceControls::applied, &guidance,
-            [this](bool, bool pedals) { guidance.showSelection(pedals); });
     // Who follows the selection, in this order: the recorder takes each
     // update ahead of the live view, and the window's slots are connected
-    // before the editor asks a wheel base for its settings.
+    // before the editor asks a wheel base for its settings. The features
+    // connect the rest themselves.
     connect(&selection, &DeviceSelection::leaving, &telemetry, &TelemetryView::selectionLeaving);
     connect(&selection, &DeviceSelection::entered, &telemetry, &TelemetryView::selectionEntered);
     connect(&selection, &DeviceSelection::leaving, this, [this] { disconnectSelected(); });
@@ -46,7 +43,6 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
     connect(&selection, &DeviceSelection::entered, &firmware,
             &FirmwareUpdateFlow::selectionEntered);
     connect(&selection, &DeviceSelection::left, this, [this] { setUiEnabled(false); });
-    connect(&selection, &DeviceSelection::departing, &editor, &SettingsEditor::deviceDeparting);
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
