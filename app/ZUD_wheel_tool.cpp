@@ -1,85 +1,50 @@
 #include "app/ZUD_wheel_tool.h"
 
-#include "app/DeviceMessageBoxes.h"
 #include "app/NonBlockingBox.h"
-#include "app/ProfileFilesController.h"
-#include "app/ProfileNameEditing.h"
-#include "app/RimTurner.h"
-#include "app/SaveVerifier.h"
-#include "app/ScaledPixmapPainter.h"
-#include "app/SharedDeviceFollower.h"
-#include "app/UnsavedChangesGuard.h"
 #include "devices/UsbDeviceZudBootloader.h"
 #include "devices/UsbDeviceZudPedals.h"
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "devices/ZudDeviceFactory.h"
 #include "ui_ZUD_wheel_tool.h"
-#include "usb/UsbClock.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QMetaType>
-#include <QPointer>
-#include <QSignalBlocker>
-#include <QStatusBar>
 
-// The rim picture lives in this static library; a resource compiled into a
-// static library is registered only when something refers to it.
-static void registerWindowResources()
+// The form, set up on the window before the features are built on it. The
+// rim picture lives in this static library; a resource compiled into a
+// static library is registered only when something refers to it (outside
+// any namespace).
+static Ui::ZUD_wheel_tool *setUpForm(QMainWindow *window)
 {
     Q_INIT_RESOURCE(resources);
+    auto *form = new Ui::ZUD_wheel_tool;
+    form->setupUi(window);
+    return form;
 }
 
 ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::ZUD_wheel_tool), progressDialog(nullptr),
-      usbManager(createZudDevice), selectedDevice(nullptr), selectedBootloader(nullptr),
-      selectedWheelBase(nullptr), selectedPedals(nullptr),
-      lastWheelUpdateMillis(currentTimeMillis()), lastLogReadTimeMicros(currentTimeMicros()),
-      latchedTorqueIn(0.0f), logFile(), logKind(0), scopePage(nullptr), logEveryReport(false),
-      millisClock(currentTimeMillis)
+    : QMainWindow(parent), ui(setUpForm(this)), usbManager(createZudDevice), selection(),
+      controls(ui, selection), logging(this, ui, selection, controls),
+      liveView(this, ui, selection, logging), telemetry(this, ui, selection),
+      editor(this, ui, selection, controls, liveView), firmware(this, selection, editor),
+      guidance(this, ui, selection, controls),
+      deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor)
 {
-    registerWindowResources();
-    ui->setupUi(this);
-    // The turned rim is scaled to the label in one pass when painted, and
-    // the value under it has a fixed size, large enough for three pedal
-    // values: a new value then does not lay the whole window out again.
-    ui->label_Rim_Image->installEventFilter(new ScaledPixmapPainter(this));
-    rimTurner = std::make_unique<RimTurner>(ui->label_Rim_Image);
-    // Digits need no shaping: drawing the value 62 times a second then
-    // skips the text shaper (a tenth of the live view's painting).
-    QFont valueFont = ui->label_JoystickValue->font();
-    valueFont.setStyleStrategy(QFont::PreferNoShaping);
-    ui->label_JoystickValue->setFont(valueFont);
-    const QFontMetrics metrics = ui->label_JoystickValue->fontMetrics();
-    ui->label_JoystickValue->setFixedSize(
-        metrics.horizontalAdvance(QStringLiteral("65535 65535 65535")) + 8, metrics.height() + 4);
-    setUpTelemetry();
-    deviceBoxes = new DeviceMessageBoxes(this);
-    unsavedChanges = new UnsavedChangesGuard(this, ui->pushButton_SaveConfig);
-    saveVerifier = new SaveVerifier(this, unsavedChanges);
-    setUpSharing();
-    profileFiles = new ProfileFilesController(
-        this, ui->profileLayout, unsavedChanges, [this] { return selectedWheelBase; },
-        [this] { onSettingsLoaded(selectedWheelBase); });
-    // The name is edited as typed: no completion from the other names, which
-    // would rename the profile to a name the user did not type.
-    ui->comboBox_ProfileName->setValidator(new ProfileNameValidator(ui->comboBox_ProfileName));
-    ui->comboBox_ProfileName->setCompleter(nullptr);
-    // Every edit is looked at after the editor's own slot has stored it.
-    for (QSlider *slider : {ui->horiSlider_Force, ui->horiSlider_GenSmooth, ui->horiSlider_Damping,
-                            ui->horiSlider_Friction, ui->horiSlider_Inertia, ui->horiSlider_Spring})
-        connect(slider, &QSlider::valueChanged, unsavedChanges, &UnsavedChangesGuard::refresh);
-    for (QSpinBox *spinBox : {ui->spinBox_RotationDegree, ui->spinBox_EncoderRes})
-        connect(spinBox, QOverload<int>::of(&QSpinBox::valueChanged), unsavedChanges,
-                &UnsavedChangesGuard::refresh);
-    for (QComboBox *comboBox :
-         {ui->comboBox_EncoderType, ui->comboBox_DampingEffect, ui->comboBox_FrictionEffect,
-          ui->comboBox_InertiaEffect, ui->comboBox_SpringEffect, ui->comboBox_ProfileName})
-        connect(comboBox, QOverload<int>::of(&QComboBox::activated), unsavedChanges,
-                &UnsavedChangesGuard::refresh);
-    connect(ui->comboBox_ProfileName, &QComboBox::currentTextChanged, unsavedChanges,
-            &UnsavedChangesGuard::refresh);
-    setUpGuidance();
+    // Who follows the selection, in this order: the recorder takes each
+    // update ahead of the live view, and the window's slots are connected
+    // before the editor asks a wheel base for its settings. The features
+    // connect the rest themselves.
+    connect(&selection, &DeviceSelection::leaving, &telemetry, &TelemetryView::selectionLeaving);
+    connect(&selection, &DeviceSelection::entered, &telemetry, &TelemetryView::selectionEntered);
+    connect(&selection, &DeviceSelection::leaving, this, [this] { disconnectSelected(); });
+    connect(&selection, &DeviceSelection::entered, this, [this] { connectSelected(); });
+    connect(&selection, &DeviceSelection::leaving, &editor, &SettingsEditor::selectionLeaving);
+    connect(&selection, &DeviceSelection::entered, &editor, &SettingsEditor::selectionEntered);
+    connect(&selection, &DeviceSelection::leaving, &firmware,
+            &FirmwareUpdateFlow::selectionLeaving);
+    connect(&selection, &DeviceSelection::entered, &firmware,
+            &FirmwareUpdateFlow::selectionEntered);
+    connect(&selection, &DeviceSelection::left, this, [this] { setUiEnabled(false); });
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");
@@ -111,128 +76,39 @@ ZUD_wheel_tool::~ZUD_wheel_tool()
     usbManager.stop();
     delete ui;
     ui = nullptr;
-    // logFile (closing an open log), usbManager and the widgets follow as
-    // members and base.
+    // The features (the logger closing an open log), usbManager and the
+    // widgets follow as members and base.
 }
 
 void ZUD_wheel_tool::setMillisClock(std::function<uint32_t()> clock)
 {
-    millisClock = clock ? std::move(clock) : std::function<uint32_t()>(currentTimeMillis);
+    liveView.setMillisClock(std::move(clock));
 }
 
-void ZUD_wheel_tool::onDeviceConnected(UsbDevice *device)
+QString ZUD_wheel_tool::closeForSignal(int signalNumber)
 {
-    // The first item becomes current, and its index change selects the device.
-    // The list's placeholder keeps the toolkit from doing that by itself.
-    QComboBox *list = ui->comboBox_UsbDevice;
-    list->insertItem(list->count(), device->getProductString(), device->getId());
-    if (list->count() == 1 && list->currentIndex() < 0)
-        list->setCurrentIndex(0);
+    closingForSignal = true;
+    // The force first: the wheel must not go on turning by itself.
+    QStringList done{telemetry.releaseForEnd(), logging.closeForEnd(), editor.backupForEnd()};
+    done.removeAll(QString());
+    close();
+    const QString what = tr("Ended by signal %1").arg(signalNumber);
+    return done.isEmpty() ? what : what + QStringLiteral(": ") + done.join(QStringLiteral("; "));
 }
 
-void ZUD_wheel_tool::onDeviceDisconnected(UsbDevice *device)
+void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
 {
-    if (device == selectedDevice) {
-        // Called by the manager: the user learns what happened from the
-        // status bar, without a dialog that would wait here.
-        QStringList news;
-        news << saveVerifier->deviceLeaving(device);
-        unsavedChanges->refresh();
-        if (selectedWheelBase && unsavedChanges->isModified()) {
-            QString error;
-            const QString path = profileFiles->backupUnsaved(*selectedWheelBase, error);
-            news << (path.isEmpty()
-                         ? tr("%1 left with unsaved changes, which could not be backed up: %2")
-                               .arg(device->getProductString(), error)
-                         : tr("%1 left with unsaved changes; they are kept in %2")
-                               .arg(device->getProductString(), QDir::toNativeSeparators(path)));
-        }
-        news.removeAll(QString());
-        if (!news.isEmpty())
-            statusBar()->showMessage(news.join(QLatin1Char(' ')));
+    if (!closingForSignal && selection.wheelBase() &&
+        !editor.mayDropProfileEdits([this] { close(); })) {
+        event->ignore();
+        return;
     }
-    // Removing the current item moves the selection (or clears it) while the
-    // device still exists: the manager deletes it after this returns.
-    QComboBox *list = ui->comboBox_UsbDevice;
-    const QString id = device->getId();
-    for (int i = list->count() - 1; i >= 0; --i) {
-        if (list->itemData(i, Qt::UserRole).toString() == id) {
-            deviceLeaving = true;
-            list->removeItem(i);
-            deviceLeaving = false;
-            return;
-        }
-    }
+    QMainWindow::closeEvent(event);
 }
 
-void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
+void ZUD_wheel_tool::connectSelected()
 {
-    // Removing an item listed before the current one moves the current
-    // index, and the toolkit reports that as an index change, though the
-    // same device stays chosen. It is no new choice: leaving and entering
-    // the selection again would reload a wheel base's settings over the
-    // user's unsaved edits, or close a bootloader's progress dialog in the
-    // middle of a transfer and open the file chooser again.
-    if (selectedDevice && index >= 0 &&
-        ui->comboBox_UsbDevice->itemData(index, Qt::UserRole).toString() ==
-            selectedDevice->getId() &&
-        usbManager.getDevice(selectedDevice->getId()) == selectedDevice)
-        return;
-
-    if (!mayLeaveProfileEdits(index))
-        return;
-
-    if (selectedDevice) {
-        if (selectedWheelBase) {
-            followTelemetry(nullptr);
-            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
-                       &ZUD_wheel_tool::onJoystickUpdate);
-            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
-                       &ZUD_wheel_tool::onDebugOutput);
-            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
-                       &ZUD_wheel_tool::onSettingsLoaded);
-            disconnect(selectedWheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
-                       &ZUD_wheel_tool::onSettingsLoadFailed);
-            settingsLoadRequested = false;
-            selectedWheelBase = nullptr;
-            sharedDevice->follow(nullptr);
-            saveVerifier->forget();
-            unsavedChanges->setWheelBase(nullptr);
-        } else if (selectedPedals) {
-            disconnect(selectedPedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
-                       &ZUD_wheel_tool::onPedalsJoystickUpdate);
-            selectedPedals = nullptr;
-            sharedDevice->follow(nullptr);
-        } else if (selectedBootloader) {
-            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
-                       &ZUD_wheel_tool::onFirmwareUpdateStarted);
-            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, this,
-                       &ZUD_wheel_tool::onFirmwareUpdateProgress);
-            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onUpdateCompleted, this,
-                       &ZUD_wheel_tool::onFirmwareUpdateCompleted);
-            disconnect(selectedBootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
-                       &ZUD_wheel_tool::onFirmwareUpdateFailed);
-            selectedBootloader = nullptr;
-            sharedDevice->follow(nullptr);
-            resetProgressDialog();
-        }
-        // With the kind pointers cleared: the bootloader button's text
-        // follows the selection even when nothing is selected next.
-        setUiEnabled(false);
-    }
-
-    if (index == -1) {
-        selectedDevice = nullptr;
-        return;
-    }
-
-    const QString id = ui->comboBox_UsbDevice->itemData(index, Qt::UserRole).toString();
-    selectedDevice = usbManager.getDevice(id);
-
-    if (auto *wheelBase = qobject_cast<UsbDeviceZudWheelBase *>(selectedDevice)) {
-        selectedWheelBase = wheelBase;
-        // The recorder first: it takes every update, ahead of the live view.
-        followTelemetry(wheelBase);
+    if (UsbDeviceZudWheelBase *wheelBase = selection.wheelBase()) {
         connect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
                 &ZUD_wheel_tool::onJoystickUpdate);
         connect(wheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
@@ -243,19 +119,11 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onSettingsLoadFailed);
         // The wheel controls stay disabled until the settings have arrived.
         setUiEnabled(false);
-        settingsLoadRequested = true;
-        unsavedChanges->setWheelBase(wheelBase);
-        unsavedChanges->expectLoad();
-        sharedDevice->follow(wheelBase);
-        wheelBase->loadSettings();
-    } else if (auto *pedals = qobject_cast<UsbDeviceZudPedals *>(selectedDevice)) {
-        selectedPedals = pedals;
+    } else if (UsbDeviceZudPedals *pedals = selection.pedals()) {
         connect(pedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
                 &ZUD_wheel_tool::onPedalsJoystickUpdate);
-        sharedDevice->follow(pedals);
         setUiEnabled(true);
-    } else if (auto *bootloader = qobject_cast<UsbDeviceZudBootloader *>(selectedDevice)) {
-        selectedBootloader = bootloader;
+    } else if (UsbDeviceZudBootloader *bootloader = selection.bootloader()) {
         connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
                 &ZUD_wheel_tool::onFirmwareUpdateStarted);
         connect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, this,
@@ -264,129 +132,32 @@ void ZUD_wheel_tool::on_comboBox_UsbDevice_currentIndexChanged(int index)
                 &ZUD_wheel_tool::onFirmwareUpdateCompleted);
         connect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
                 &ZUD_wheel_tool::onFirmwareUpdateFailed);
-        sharedDevice->follow(bootloader);
         setUiEnabled(true);
-        // A device in bootloader mode is there to be updated: ask for the
-        // file. The chooser waits for its answer, so it opens once the call
-        // that selected the device (a discovery pass, a departure) has
-        // returned to the event loop, and only if the bootloader is still
-        // the one selected.
-        const QPointer<UsbDeviceZudBootloader> chosen(bootloader);
-        QMetaObject::invokeMethod(
-            this,
-            [this, chosen] {
-                if (chosen && chosen == selectedBootloader)
-                    on_pushButton_UpdateFirmware_clicked();
-            },
-            Qt::QueuedConnection);
     }
 }
 
-bool ZUD_wheel_tool::mayLeaveProfileEdits(int &index)
+void ZUD_wheel_tool::disconnectSelected()
 {
-    // Only a choice of the user's asks: not the removal of a device that
-    // left, nor the destructor's deselection.
-    if (!selectedWheelBase || index < 0 || deviceLeaving || !unsavedChanges->isModified())
-        return true;
-    // The combo box shows the wheel base again while the question is open.
-    QComboBox *list = ui->comboBox_UsbDevice;
-    const QString chosen = list->itemData(index, Qt::UserRole).toString();
-    {
-        const QSignalBlocker blocker(list);
-        list->setCurrentIndex(list->findData(selectedDevice->getId()));
+    if (UsbDeviceZudWheelBase *wheelBase = selection.wheelBase()) {
+        disconnect(wheelBase, &UsbDeviceZudWheelBase::onJoystickUpdate, this,
+                   &ZUD_wheel_tool::onJoystickUpdate);
+        disconnect(wheelBase, &UsbDeviceZudWheelBase::onDebugOutput, this,
+                   &ZUD_wheel_tool::onDebugOutput);
+        disconnect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
+                   &ZUD_wheel_tool::onSettingsLoaded);
+        disconnect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
+                   &ZUD_wheel_tool::onSettingsLoadFailed);
+    } else if (UsbDeviceZudPedals *pedals = selection.pedals()) {
+        disconnect(pedals, &UsbDeviceZudPedals::onJoystickUpdate, this,
+                   &ZUD_wheel_tool::onPedalsJoystickUpdate);
+    } else if (UsbDeviceZudBootloader *bootloader = selection.bootloader()) {
+        disconnect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateStarted, this,
+                   &ZUD_wheel_tool::onFirmwareUpdateStarted);
+        disconnect(bootloader, &UsbDeviceZudBootloader::onFirmwareUpdateProgress, this,
+                   &ZUD_wheel_tool::onFirmwareUpdateProgress);
+        disconnect(bootloader, &UsbDeviceZudBootloader::onUpdateCompleted, this,
+                   &ZUD_wheel_tool::onFirmwareUpdateCompleted);
+        disconnect(bootloader, &UsbDeviceZudBootloader::onUpdateFailed, this,
+                   &ZUD_wheel_tool::onFirmwareUpdateFailed);
     }
-    const bool proceed = mayDropProfileEdits([list, chosen] {
-        const int at = list->findData(chosen);
-        if (at >= 0)
-            list->setCurrentIndex(at);
-    });
-    // The question ran an event loop: devices may have come and gone.
-    const int at = list->findData(chosen);
-    if (!proceed || at < 0 || !selectedWheelBase)
-        return false;
-    const QSignalBlocker blocker(list);
-    list->setCurrentIndex(at);
-    index = at;
-    return true;
-}
-
-void ZUD_wheel_tool::setUiEnabled(bool isEnabled)
-{
-    const bool bootloader = selectedBootloader && isEnabled;
-    const bool wheelBase = selectedWheelBase && isEnabled;
-    const bool pedals = selectedPedals && isEnabled;
-
-    ui->pushButton_EnterExitBootloader->setText(selectedBootloader ? tr("Exit Bootloader")
-                                                                   : tr("Enter Bootloader"));
-    ui->pushButton_UpdateFirmware->setVisible(bootloader);
-    ui->pushButton_LoadConfig->setEnabled(wheelBase);
-    ui->pushButton_SaveConfig->setEnabled(wheelBase);
-    ui->pushButton_SetDefaultConfig->setEnabled(bootloader || wheelBase);
-    profileFiles->setEnabled(wheelBase);
-
-    ui->pedalX->setVisible(pedals);
-    ui->pedalY->setVisible(pedals);
-    ui->pedalZ->setVisible(pedals);
-    ui->label_Rim_Image->setVisible(wheelBase);
-
-    for (QWidget *widget : {static_cast<QWidget *>(ui->comboBox_ProfileName),
-                            static_cast<QWidget *>(ui->pushButton_AddProfile),
-                            static_cast<QWidget *>(ui->pushButton_RemoveProfile),
-                            static_cast<QWidget *>(ui->comboBox_EncoderType),
-                            static_cast<QWidget *>(ui->spinBox_EncoderRes),
-                            static_cast<QWidget *>(ui->horiSlider_Force),
-                            static_cast<QWidget *>(ui->horiSlider_GenSmooth),
-                            static_cast<QWidget *>(ui->horiSlider_Damping),
-                            static_cast<QWidget *>(ui->horiSlider_Friction),
-                            static_cast<QWidget *>(ui->horiSlider_Inertia),
-                            static_cast<QWidget *>(ui->horiSlider_Spring),
-                            static_cast<QWidget *>(ui->comboBox_DampingEffect),
-                            static_cast<QWidget *>(ui->comboBox_FrictionEffect),
-                            static_cast<QWidget *>(ui->comboBox_InertiaEffect),
-                            static_cast<QWidget *>(ui->comboBox_SpringEffect)})
-        widget->setEnabled(wheelBase);
-
-    for (QWidget *widget : {static_cast<QWidget *>(ui->label_CenterOffset),
-                            static_cast<QWidget *>(ui->label_CenterOffsetDeg),
-                            static_cast<QWidget *>(ui->pushButton_CenterRim),
-                            static_cast<QWidget *>(ui->label_RotationDegrees),
-                            static_cast<QWidget *>(ui->spinBox_RotationDegree)})
-        widget->setVisible(wheelBase);
-
-    for (QLabel *label :
-         {ui->label_debugTicks, ui->label_debugMotorState, ui->label_debugEncoderState,
-          ui->label_debugMotorAngle, ui->label_debugEncoderRaw, ui->label_debugFfbIn,
-          ui->label_debugFfbOut, ui->label_debugBisscRaw, ui->label_debugCurrentFaults,
-          ui->label_debugClearedFaults, ui->label_JoystickValue, ui->label_Force,
-          ui->label_GenSmooth, ui->label_Damping, ui->label_Friction, ui->label_Inertia,
-          ui->label_Spring})
-        label->setText(QString());
-
-    showSelectionGuidance(pedals);
-}
-
-void ZUD_wheel_tool::on_pushButton_EnterExitBootloader_clicked()
-{
-    if (selectedBootloader) {
-        selectedBootloader->exitBootloader();
-    } else if (selectedWheelBase) {
-        // The bootloader may lose the profiles: ask about unsaved edits and
-        // back the loaded table up first. The boxes run event loops, so the
-        // selection is looked at again after each.
-        if (!mayDropProfileEdits([this] { on_pushButton_EnterExitBootloader_clicked(); }) ||
-            !selectedWheelBase || !profileFiles->backupBefore(QStringLiteral("bootloader")))
-            return;
-        if (selectedWheelBase)
-            selectedWheelBase->enterBootloader();
-    } else if (selectedPedals)
-        selectedPedals->enterBootloader();
-}
-
-void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
-{
-    if (!closingForSignal && selectedWheelBase && !mayDropProfileEdits([this] { close(); })) {
-        event->ignore();
-        return;
-    }
-    QMainWindow::closeEvent(event);
 }

@@ -1,15 +1,14 @@
-// What the window adds to its form so that it explains itself: the hint
-// while no device is attached, the pedal bars' captions, the status bar for
-// results, the keyboard shortcuts and the tab order, and which controls are
-// offered for the selected kind of device.
-#include "app/NoDeviceHint.h"
-#include "app/ZUD_wheel_tool.h"
-#include "livedata/LiveViewMath.h"
+#include "app/WindowGuidance.h"
 
+#include "app/DeviceControls.h"
+#include "app/DeviceSelection.h"
+#include "app/NoDeviceHint.h"
+#include "livedata/LiveViewMath.h"
 #include "ui_ZUD_wheel_tool.h"
 
 #include <QKeySequence>
 #include <QLayout>
+#include <QMainWindow>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -44,13 +43,15 @@ void collectInLayoutOrder(QLayout *layout, QList<QWidget *> &order)
 
 } // namespace
 
-void ZUD_wheel_tool::setUpGuidance()
+WindowGuidance::WindowGuidance(QMainWindow *window, Ui::ZUD_wheel_tool *form,
+                               const DeviceSelection &selection, const DeviceControls &controls)
+    : ui(form), selection(selection)
 {
     // Under the device list, shown while the list is empty.
-    ui->verticalLayout_3->insertWidget(1, new NoDeviceHint(ui->comboBox_UsbDevice, this));
+    ui->verticalLayout_3->insertWidget(1, new NoDeviceHint(ui->comboBox_UsbDevice, window));
 
     // Results that need no answer go to the status bar.
-    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    window->statusBar()->setObjectName(QStringLiteral("statusBar"));
 
     // Each pedal bar says which axis it is and how far it is pressed.
     const struct {
@@ -80,16 +81,18 @@ void ZUD_wheel_tool::setUpGuidance()
     QList<QWidget *> order;
     collectInLayoutOrder(ui->centralWidget->layout(), order);
     for (int i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    connect(&controls, &DeviceControls::applied, this,
+            [this](bool, bool pedals) { showSelection(pedals); });
 }
 
-void ZUD_wheel_tool::showSelectionGuidance(bool pedals)
+void WindowGuidance::showSelection(bool pedals)
 {
     // Enter or leave the bootloader: there is something to send it to only
     // while a device of a known kind is selected.
-    ui->pushButton_EnterExitBootloader->setEnabled(selectedWheelBase || selectedPedals ||
-                                                   selectedBootloader);
-    refreshLoggingButton();
+    ui->pushButton_EnterExitBootloader->setEnabled(selection.wheelBase() || selection.pedals() ||
+                                                   selection.bootloader());
 
     ui->label_PedalX->setVisible(pedals);
     ui->label_PedalY->setVisible(pedals);
@@ -111,9 +114,4 @@ void ZUD_wheel_tool::showSelectionGuidance(bool pedals)
     // Emptied with the decimal fault words they stand beside.
     ui->label_debugCurrentFaultsHex->clear();
     ui->label_debugClearedFaultsHex->clear();
-}
-
-void ZUD_wheel_tool::refreshLoggingButton()
-{
-    ui->pushButton_Logging->setEnabled(selectedWheelBase || selectedPedals || logFile.isOpen());
 }
