@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One command to run the tool and one to run the tests on a fresh Debian 12
 # machine: both install what is missing, configure, build, then act.
 

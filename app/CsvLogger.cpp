@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CsvLogger.h"
 
 #include "app/DeviceControls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSV logging of the live data of the selected device: "Start Logging" and
 // "Stop Logging", the "Log every report" switch beside them, and each
 // update's rows written as they come. The rows are formed by CsvLog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which of the window's controls are shown and enabled for the selected
 // kind of device, and the read-outs emptied when the selection changes.
 #pragma once

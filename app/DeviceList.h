@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device list (comboBox_UsbDevice): one item per device the manager
 // announces, its text the product string and its data the device's id, by
 // which the device is found again. Choosing an item selects its device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes about a device, at most one open per device: a device that
 // keeps failing puts its newest message into the box already open, with a
 // count, instead of piling boxes up on the screen. The boxes do not wait

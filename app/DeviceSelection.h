@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device chosen in the window's device list, and the same object through
 // the pointer of its kind. Tells the features what is selected and when it
 // goes; the devices belong to the manager, which deletes them only after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware update flow: the file choice, the progress dialog and the
 // closing messages, and the button that sends a device into its bootloader
 // or back. The bootloader device runs the chunk exchange; the flow only

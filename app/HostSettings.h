@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's own settings on this computer (its size and place on the
 // screen), kept in one QSettings file under the user's configuration
 // location (for example ~/.config/zud-wheel-tool/settings.ini), never on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live view: the rim turned to the steering angle, the steering value,
 // the debug read-outs of a wheel base and the bars of a pedal set, at most
 // one update per 16 ms whatever the report rate. Hands each update it takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window shows while no supported device is attached: a placeholder
 // in the device list and a short hint under it that says what to do.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's profile files: "Export…", "Import…" and "Backups…", and the
 // automatic backup of the table as last loaded from the device before an
 // operation that overwrites or drops it.

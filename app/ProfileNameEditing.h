@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typing a profile name into the editable profile combo box: a validator
 // that refuses what the record's 16-byte name field cannot hold, and the
 // update of the list item that leaves the line edit (cursor, selection,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns the rim picture of a label to the steering angle.
 //
 // Every redraw starts from the unrotated picture, turned about its centre

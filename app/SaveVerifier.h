@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A save that is checked: when the wheel base has confirmed the save, its
 // table is read back and compared with what was sent. The status bar says
 // "Saved N profiles to <device>, verified"; a difference opens a warning

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paints the pixmap of a label that scales its contents in one bilinear pass
 // straight onto the screen. A label scales each new pixmap with an
 // area-averaging rescale of its own before painting it, which costs the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Scope" page: a live plot of every sample the telemetry recorder
 // keeps for the kind of update the wheel base sends, over a chosen time
 // window, with pause, the output's clipping share, channel toggles, a

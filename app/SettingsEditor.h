@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings editor: fills the controls from the selected wheel base's
 // current profile, writes control changes back, keeps the profile list, and
 // loads, saves, resets and centres. The profile table lives in the wheel

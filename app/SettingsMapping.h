@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings editor's conversions between the wheel base's profile fields
 // and the controls that show them, free of widgets so that they can be
 // checked on their own.

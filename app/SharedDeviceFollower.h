@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's side of sharing a device with other programs (zud-wheel, a
 // game watcher): when another program changes the selected wheel base's
 // table (a save, a centre, a factory reset), the window reloads it once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signals that ask a program to end (SIGINT from Ctrl-C in the
 // launching terminal, SIGHUP when that terminal closes or the user logs out,
 // SIGTERM from `kill` or the session) as an event: while an object lives,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of the status bar, which reports results that need no answer:
 // settings loaded and saved, a log started and stopped, a firmware update
 // done. Errors that need a decision stay in message boxes.

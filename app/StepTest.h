@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The step test: a constant test force of a chosen level for a chosen time,
 // for service and tuning. Whatever ends it (the time, the user, the device
 // leaving or being deselected, the window closing) sends a test force of 0,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry beside the live view: the recorder that takes every update
 // of the selected wheel base, ahead of the live view, and the Scope page
 // that plots it and runs the step test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed and the time left of a firmware transfer, for the text of its
 // progress bar.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Knows the selected wheel base's table as last loaded from the device and
 // whether the editor's table differs from it: shows that in the window
 // title and on "Save Settings", and asks before unsaved edits would be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window adds to its form so that it explains itself: the hint
 // while no device is attached, the pedal bars' captions, the status bar for
 // results, the keyboard shortcuts and the tab order, and which pages and

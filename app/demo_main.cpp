@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool on the virtual HID bus with an emulated wheel base and pedal set
 // plugged in: the rim turns slowly back and forth, the wheel base streams
 // the torque of a lap (corners, kerbs, clipping) for the Scope page, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures shared by the benchmarks: CPU clocks and percentiles.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware transfer throughput: the largest image the chunk fields can number
 // (32767 chunks of 32 bytes), sent through UsbManager and its reader thread to
 // the emulated bootloader. First against a bootloader that answers at once,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CPU share of a running UsbManager on the real hidraw transport, with
 // whatever HID devices this machine has (normally no supported one).
 // BENCH_SECONDS sets the length (default 10).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live view under load: the emulated wheel base streams 1000 kind 1
 // joystick reports per second while its rim sweeps from lock to lock, and
 // the shown window, with the wheel base's settings loaded, follows it. Then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSV logging under load: a wheel base on the virtual bus streams 1000 kind 2
 // joystick reports per second, each with 11 torque samples; the live view
 // passes about 62 of them a second to the logger, which writes 11 rows for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two live-plotting libraries of Debian side by side, at the scope's
 // worst load: a 30 s window of a kind 2 stream at 1000 reports/s (three
 // channels of 11,000 samples a second, 330,000 points each, and the 1 kHz

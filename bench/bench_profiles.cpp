@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading 100 profiles from a wheel base through a started manager and its
 // reader thread, against an emulator that answers every command at once:
 // the time from loadSettings to onSettingsLoaded (goal: at most 50 ms) and

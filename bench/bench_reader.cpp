@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reader thread under load: 1, 3 and 8 virtual wheel bases each stream
 // 1000 reports per second. For each, the reports delivered to the device's
 // report handler, those lost, the latency from the device's send to the

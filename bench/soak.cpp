@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: the main window, shown on the offscreen platform, against three
 // emulated devices streaming 1000 reports per second each for SOAK_SECONDS
 // (default 600). It is driven as a user would drive it, through its widgets:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the command line writes: results to standard output, progress and
 // messages to standard error. Tests hand in buffers instead of the streams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress of a long transfer on standard error: on a terminal a bar redrawn
 // in place with the percentage, the rate and the time left; otherwise (a log
 // file, a pipe) one line per tenth, so that logs stay readable.

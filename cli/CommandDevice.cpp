@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `center` and `factory-defaults`: the window's two one-shot buttons.
 #include "cli/Commands.h"
 #include "cli/ProfileBackup.h"

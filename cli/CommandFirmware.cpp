@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `update-firmware`: the whole road from an application device (or a
 // bootloader) through the transfer and back, with the wheel base's profiles
 // backed up before and compared after. Every failure names the step and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `list`: every supported device, as text or JSON. The text shows the
 // device's strings with their control characters escaped; JSON carries them
 // exactly.

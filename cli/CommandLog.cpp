@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `log`: the live data of a wheel base or pedals in the window's CSV formats,
 // for a given time. The rows come from the same functions the window logs
 // with; a wheel base's updates pass the live view's 16 ms throttle unless

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `export-profiles` and `import-profiles`: the wheel base's table to and
 // from the profile file format the window uses.
 #include "cli/Commands.h"

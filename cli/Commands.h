@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of zud-wheel: each one a function with one job, given the
 // parsed command line; the entry function parses and dispatches.
 #pragma once

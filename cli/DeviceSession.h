@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's hold on the devices: it starts a UsbManager, finds the
 // devices at once, picks the one a command means, and waits for what the
 // devices do (answers, arrivals, departures) by running the event loop at

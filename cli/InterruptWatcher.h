@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C as an event: while a watcher lives, SIGINT, SIGTERM and SIGHUP (a
 // closed terminal, a logout) no longer end the process; each one is counted
 // and announced by interrupted() from the event loop, so that a command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A safety copy of a wheel base's profile table before the command line
 // changes it, in the window's backup folder and format.
 #pragma once

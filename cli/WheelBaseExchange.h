@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wheel base's reply-driven exchanges, run to their end from the top of
 // a command: load the table, save it, centre the rim. Each returns an exit
 // status; a failure is printed with the step and the state the device is in.

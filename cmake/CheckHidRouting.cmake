@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that the product libraries call only hidapi functions that every
 # transport runs the same way (see ZUD_HID_ROUTED in transport/CMakeLists.txt):
 #

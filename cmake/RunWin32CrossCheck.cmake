@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds cmake/win32-check with a MinGW-w64 toolchain file:
 #   cmake -DSOURCE_DIR=<project> -DBINARY_DIR=<scratch> -DTOOLCHAIN=<file>
 #         -DHIDAPI_INCLUDE_DIR=<dir> -P RunWin32CrossCheck.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `make test` cross-compiles the Windows read layer for 32-bit and 64-bit
 # Windows (see cmake/win32-check), one CTest test per architecture.
 foreach(arch i686 x86_64)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a firmware file for the bootloader: the whole file is the image.
 // A file too large to be an image is refused before it is read, no more than
 // the largest image is ever read (a file of gigabytes or a device file chosen

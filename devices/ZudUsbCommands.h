@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builders for the command reports sent to the wheel base and the pedals.
 // Each returns a whole 64-byte report: report id 100, the command code in
 // byte 1, the protocol version in byte 2, the named bytes, zero elsewhere.

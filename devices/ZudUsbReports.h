@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte layouts of every report exchanged with the wheel base, the pedals
 // and the bootloader. Reports are packed little-endian with multi-byte
 // fields at odd offsets, so every field is stored as bytes and converted on

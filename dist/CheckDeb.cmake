@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package of a build into a scratch folder and checks it:
 # its name, that it holds exactly the expected files and exactly what
 # `cmake --install` put under the scratch prefix of install_tree, that its

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a build into a scratch prefix and checks that every file of the
 # desktop integration landed where the desktop looks for it and agrees with
 # the others (binary, menu entry, metainfo, icons, udev rule). Run by CTest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `make deb` (cpack -G DEB in the build folder) makes
 # zud-wheel-tool_VERSION_ARCH.deb of everything the install rules put under
 # /usr, so a new install rule (a second program, say) lands in it by itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target without libFuzzer: every file of the corpus folders
 // given, then, for --seconds, mutations of them (bit flips, byte writes,
 // splices and cuts) from a fixed seed, so that a regression run is

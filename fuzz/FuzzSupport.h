@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: a Qt application for the device objects'
 // timers, a device object on a fresh virtual device, and the cutting of an
 // input into 64-byte reports.

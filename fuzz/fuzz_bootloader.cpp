@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary acknowledgements during a firmware transfer. The first two bytes
 // choose the image size; every chunk the tool sends must be a chunk of that
 // image (never bytes from outside it), and no acknowledgement makes it send

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary input reports for a pedal set.
 #include "FuzzSupport.h"
 #include "devices/UsbDeviceZudPedals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary profile documents, as files from other users and forums arrive.
 // The input is one document, or two separated by a zero byte. A document that
 // is refused leaves the table untouched and says why, with every placeholder

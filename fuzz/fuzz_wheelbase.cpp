@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary input reports for a wheel base, after one of its operations has
 // started an exchange. The profile table is never addressed outside its 100
 // slots, the counts stay within it, every profile the tool sends is a slot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary input reports for the wheel base or the pedals selected in the
 // window, with logging on: the live view, the CSV logger and the settings
 // editor see whatever arrives. The first byte picks the device and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed corpora: valid reports of every type, in the input format
 of each fuzz target (see the targets' comments), and good and bad profile
 documents. Run from the repository root; the files are committed."""

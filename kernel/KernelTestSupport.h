@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the tests that run against kernel HID devices: the uhid
 // emulator (zud_uhid) as a child process driven line by line, and the
 // places of the programs under test.

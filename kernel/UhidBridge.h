@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mirrors the in-process virtual HID bus onto the kernel through uhid: every
 // device on the virtual bus gets a twin uhid device (same vendor id, product
 // id and product string) that the kernel exposes as a hidraw node. The bridge

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Three devices streaming 1000 reports per second each, read by a running
 // UsbManager: reports delivered per second, reports lost, and the latency
 // from the device's send to the device object's handler, with the manager's

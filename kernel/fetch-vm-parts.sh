@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fetches what the kernel test machine boots from Debian's archive without
 # installing anything on this machine: the kernel image with its HID modules
 # (the package that linux-image-amd64 depends on) and a static busybox

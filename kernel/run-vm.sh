@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs programs of the build inside a small virtual machine whose kernel has
 # uhid, so that they meet real kernel HID devices. The machine is Debian's
 # kernel image booted by qemu under software emulation (no KVM needed) with

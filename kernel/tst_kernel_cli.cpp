@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zud-wheel against kernel HID devices: the installed program, run as a
 // child process, lists the uhid devices and updates a wheel base's firmware
 // through both replugs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool on the real Linux HID stack: hidapi's hidraw backend, the kernel's
 // hidraw nodes, udev's enumeration over sysfs and our read layer on real
 // descriptors, against devices that zud_uhid creates through uhid. Runs

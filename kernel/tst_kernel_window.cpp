@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window, offscreen, on kernel HID devices: a wheel base goes through
 // "Enter Bootloader", a firmware update chosen in the file dialog, and
 // "Exit Bootloader", the two switches each a real unplug and replug of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zud_uhid: emulated ZUD devices as real kernel HID devices. The device
 // emulators run on the in-process virtual HID bus and the bridge mirrors
 // that bus onto uhid, so that every program on the machine sees the devices

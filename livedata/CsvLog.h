@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CSV log's text: file names, header lines, the rows of every kind of
 // live data and their number formats. Free of widgets and files so that the
 // bytes can be checked on their own; the window writes what these return.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "livedata/LiveViewMath.h"
 
 bool wheelUpdateDue(uint32_t nowMs, uint32_t lastAcceptedMs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The computations behind the live view, free of widgets so that they can be
 // checked on their own: the throttle, the rim angle, the pedal bars and the
 // texts of the value labels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One channel of the scope: the samples of the visible window, and the
 // envelope the plot draws from them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry recorder: every joystick update of a wheel base, kept per
 // channel with its time for the last minute. It takes the updates straight
 // from the device's signal, ahead of the live view's throttle, so nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Safety copies of wheel base profile tables, taken before anything that
 // overwrites or drops them, kept per device in the user's data folder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A wheel base's profile table as a file on the host: the versioned JSON
 // document that exports, imports and backups share, its strict reader, and
 // the field-by-field comparison used to verify a save.

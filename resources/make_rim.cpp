@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the rim picture that the main window shows and turns: a 200 x 200
 // RGBA image of a three-spoke steering wheel seen from the driver's seat,
 // with a bright band at the top centre of the rim so that a turn of a few

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An emulated device in bootloader mode on the virtual HID bus. It speaks the
 // device side of the firmware update: it acknowledges every chunk with the
 // data and the CRC it received, reassembles the image, answers the settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An emulated wheel base and pedal set that go into their bootloader on
 // "Enter Bootloader" and come back as applications when the bootloader is
 // told to restart, as the real devices do. The wheel base's profile table

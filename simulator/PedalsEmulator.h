@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An emulated pedal set on the virtual HID bus: it streams its three axes
 // and answers EnterBootloader by leaving the bus.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual HID bus: hidapi's functions over in-process devices, so that
 // the tool, its tests and its demo run without hardware. Each open handle of
 // a virtual device has its own SOCK_SEQPACKET socket pair; the host end is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An emulated wheel base on the virtual HID bus: it keeps a profile table for
 // its whole life, answers every wheel base command as the device does,
 // streams joystick reports from a rim position that tests or the demo set,

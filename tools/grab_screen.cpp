@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves what an X display shows as a PNG, cut to the area that differs from
 // the empty background: run under Xvfb beside a program whose window is to
 // be pictured (make screenshot).

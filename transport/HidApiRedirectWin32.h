@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Force-included into every source of the core and the window on Windows
 // (-include / /FI, set in usb/CMakeLists.txt): reroutes the core's calls of
 // the four hidapi functions that open, close and read a handle to the

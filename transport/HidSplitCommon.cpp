@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parts of the split-phase read layer that do not depend on the
 // platform, compiled into every transport.
 #include "transport/HidSplitInternal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a transport tells the split-phase read layer about its handles. Only
 // the transports (hidraw, the virtual bus, Windows) include this.
 #pragma once

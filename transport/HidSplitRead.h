@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Split-phase reads beside hidapi: one thread keeps a read outstanding on
 // every open device and sleeps in a single wait until any of them delivers.
 //

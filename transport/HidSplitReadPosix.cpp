@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Split-phase reads on POSIX descriptors. Every handle has a read descriptor
 // of its own (a hidraw node opened for reading, or the host end of a virtual
 // device's socket); the descriptor is the waitable handle and wait-any is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Split-phase reads on Windows. hidapi keeps its device handle for writes
 // and string queries; the layer opens the device path a second time for
 // reading, with FILE_FLAG_OVERLAPPED and read and write sharing, and the HID

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wait-any over more handles than one platform wait takes. Windows waits on
 // at most 64 handles at a time (MAXIMUM_WAIT_OBJECTS); a set that fits is
 // one wait with the caller's timeout, a larger set is swept group by group

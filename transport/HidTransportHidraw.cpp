@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real transport on Linux: hidapi's hidraw backend. hidapi keeps its
 // descriptor to itself, so the read layer opens a descriptor of its own on
 // the same hidraw node; the kernel hands every open file its own copy of

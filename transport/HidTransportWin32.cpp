@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real transport on Windows: hidapi's winapi backend with the read layer
 // beside it. The layer opens a read handle of its own on the device path
 // (transport/HidSplitReadWin32.cpp); this file ties that handle's life to the

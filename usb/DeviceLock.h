@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lock that lets the programs of this tool (the window, zud-wheel, a game
 // watcher) take turns with one device: every program reads every reply of a
 // device it has open, so two exchanges at once would mix. One lock file per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a supported device that discovery found could not be opened, and what
 // to tell the user when the reason is a missing permission. Plain C++ so
 // that it builds for every platform without Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scoped read and write holds of the device registry's QReadWriteLock.
 // ThreadSanitizer cannot see inside Qt's lock (Qt is not instrumented), so in
 // a ThreadSanitizer build each hold is also described to it as a hold of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hand-overs between the reader thread and the GUI thread that go through
 // Qt, described to ThreadSanitizer. Debian's Qt is not instrumented: its
 // mutexes (the event queue's among them) are invisible to ThreadSanitizer, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small Windows tool built from the read layer alone: opens the HID device
 // paths given on the command line with the layer's overlapped read handles,
 // keeps one read outstanding on each, and prints every report that arrives

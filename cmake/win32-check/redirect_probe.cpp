@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compiled as the core's sources are on Windows, with
 // transport/HidApiRedirectWin32.h force-included: the core's own #include of
 // hidapi.h must still work, and its calls must name the transport's

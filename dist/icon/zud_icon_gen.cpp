@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the application icon, a steering wheel rim with three spokes on a
 // rounded dark tile, from one list of shapes into both forms the desktop
 // needs: a scalable SVG and PNGs in the hicolor sizes. Run by the build:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool's entry point on the virtual bus, for the tests of the command
 // line. ZUD_TEST_DEVICES lists the devices to plug before it starts, as
 // "productId:product string" items separated by ';' (productId in hex; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live view: its pure computations, and the window turning the rim,
 // filling the debug page and the pedal bars from reports on the virtual bus.
 #include "FindChild.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line: the probe's one line and exit status, and the GUI start
 // for anything else. Runs the entry point on the virtual bus in a child
 // process (tests/app/probe_harness.cpp).

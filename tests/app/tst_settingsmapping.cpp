@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings editor's conversions: centre offset text, slider levels and
 // their labels, and profile names between the 16-byte field and the list.
 #include "app/SettingsMapping.h"

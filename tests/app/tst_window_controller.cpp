@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window against the virtual bus: the device list, the selection, the
 // enable state per device kind, the bootloader button and the teardown.
 #include "DialogAnswerer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device that leaves the bus while the window is handling one of its
 // signals, or that comes back before its loss has been handled. The device
 // is unplugged from inside the signal, the reader takes it out of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults at every step of what the user starts from the window: the settings
 // load that runs when a wheel base is selected, "Save Settings", "Center"
 // and a firmware update. The device leaves the bus, a write fails, a reply

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware update flow through the window against the emulated
 // bootloader: the file chooser on selection and on the button, the
 // unreadable-file box, the progress dialog, the closing boxes and the

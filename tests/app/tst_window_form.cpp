@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's form as built by setupUi: tree, names, properties, texts and
 // fixed combo items; and the connect-by-name binding of the window's slots.
 #include "FindChild.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window adds to its form to explain itself, against the virtual
 // bus: the placeholder and hint while no device is attached, the captions
 // beside the debug values and under the pedal bars, the controls offered per

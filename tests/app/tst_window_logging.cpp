@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSV logging through the window: wheel base updates of every kind and pedals
 // updates travel from the virtual bus through the reader, the device and the
 // live view into the log file, which is then read back byte for byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profiles that cannot be lost, through the window against the emulated
 // wheel base: names typed in place, backups before every operation that
 // overwrites the device's table, the question before edits are dropped,

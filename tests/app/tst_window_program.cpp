@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program as a whole, in a child process
 // (tests/app/window_harness.cpp): a signal that asks it to end ends it as
 // closing it does, and the window's place is remembered between runs in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's selection when a device listed before the selected one
 // leaves: the current index moves, the chosen device does not, and nothing of
 // what the user is doing with it is disturbed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings editor through the window against the emulated wheel base:
 // filling the controls, editing, the profile list, renaming, add and remove,
 // save and reload, the factory reset question, centring and the refusal box.

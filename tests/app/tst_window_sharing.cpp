@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window and zud-wheel on one wheel base, in one process on the virtual
 // bus, where every open handle receives every reply as on hidraw: neither
 // takes over the other's replies, exchanges take turns, and the window

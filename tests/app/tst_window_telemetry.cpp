@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry through the window against an emulated wheel base: the
 // Scope page plotting every sample, its CSV export, "Log every report", the
 // step test's force released on every way it can end and applied only to

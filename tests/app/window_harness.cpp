@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole window program (zudMain) with an emulated wheel base on the
 // virtual bus, for the tests that need the program itself: how it ends on a
 // signal and what it remembers between runs. ZUD_HARNESS says what to do

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zud-wheel end to end: every command run in-process through its entry
 // function against the emulators on the virtual bus, with standard output
 // and standard error captured.

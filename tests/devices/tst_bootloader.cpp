@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bootloader device against the emulated bootloader, through UsbManager
 // and its reader thread: the checksum, the command reports, the acknowledged
 // chunk transfer and what happens when the device misbehaves.

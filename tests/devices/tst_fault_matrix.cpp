@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults at every step of every multi-step exchange, seen through a started
 // manager as the window sees them: the device leaves the bus, a write fails,
 // a reply is lost, a reply comes twice. After each one the exchange has

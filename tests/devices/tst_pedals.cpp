@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pedals device against its emulator: the three axes, the retry of
 // EnterBootloader until the pedals leave the bus, and what stops a retry.
 #include "DeviceRig.h"

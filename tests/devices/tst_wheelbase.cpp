@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wheel base device against its emulator: the command reports byte for
 // byte, the reply-driven load and save, the version check, the local profile
 // edits, lost replies, unplugging, and devices that send nonsense.

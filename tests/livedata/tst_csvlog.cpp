@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CSV log's bytes: headers, the rows of every kind with their number
 // formats, the torque latch, the electrical-angle rule, file names, and the
 // creation of a log file that never overwrites an older one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry recorder on its own: which channels each kind of update
 // fills, the times of the samples, the torque input latch, a minute's ring,
 // sample counts the record cannot hold, and the clipping share.

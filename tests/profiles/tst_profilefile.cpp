@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile files and backups: byte-exact round trips, the refusal of every
 // kind of bad document, save verification lines, and the backup store.
 #include "ProfileSupport.h"

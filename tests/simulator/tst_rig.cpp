@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated rig: a wheel base and pedals that go through their bootloader
 // and come back, seen through a running manager as the window sees them.
 #include "devices/UsbDeviceZudBootloader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zud-wheel run in-process through its entry function, with standard output
 // and standard error captured.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A manager with one emulated device on the virtual bus, driven either by
 // direct passes on the test's thread (every step explicit, no timers run)
 // or by a started manager and its reader thread.

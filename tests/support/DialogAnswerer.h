@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers the modal dialogs that a window test, the soak or the kernel
 // window test provokes. A timer armed before the action looks at
 // QApplication::activeModalWidget() from inside the dialog's event loop,

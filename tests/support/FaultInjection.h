@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults that strike at the k-th write of an exchange, whatever the device
 // kind: the GUI thread does every write, so an application-wide event filter
 // that looks at the bus's counters before each event on that thread can arm

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The named widget of a window that a test drives, or a failed test: a
 // widget renamed in the form fails the test with a message that names it
 // instead of crashing the whole run.

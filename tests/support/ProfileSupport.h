@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profiles for the tests: records whose fields tell them apart, and their
 // byte-for-byte comparison.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives a shown window, as a user would, into a running step test: once
 // the selected wheel base's settings and first update have arrived, an
 // unsaved edit, a log started, the Scope page shown and "Apply Test Force"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixture of the window's tests: the main window with an emulated wheel
 // base on the virtual bus.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the tests that drive the main window against the virtual bus.
 #pragma once
 

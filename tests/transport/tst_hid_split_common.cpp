@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform-independent rules of the split-phase read layer that the
 // Windows implementation depends on: the report-id rule with the platform's
 // leading zero, and wait-any over more handles than one platform wait takes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The split-phase read layer on the virtual bus, whose handles read a
 // SOCK_SEQPACKET socket with the same code that reads a hidraw node.
 #include "TestSupport.h"

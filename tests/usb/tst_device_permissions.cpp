@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Telling a permission problem apart from a device that is just gone, and
 // telling the user about it once per device rather than at every scan.
 #include "usb/DevicePermissions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lock that lets programs take turns with one device: its file names,
 // the holder it names, and a lock left by a program that died.
 #include "usb/DeviceLock.h"

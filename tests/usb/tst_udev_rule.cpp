@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The udev rule that gives the logged-in user access to the devices: parsed
 // key by key, so that a rule which matches too much, too little or grants
 // access to everybody fails here rather than on a user's machine.

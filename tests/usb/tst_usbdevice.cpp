@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UsbDevice: product string and serial number, the write that is retried every 200 ms until
 // the device answers with anything but a joystick report.
 #include "TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UsbManager: discovery and the registry, start/stop, and the reader thread
 // that delivers reports and notices lost devices.
 #include "TestSupport.h"

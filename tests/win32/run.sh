@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make test-windows: cross-compiles the Windows read layer's tests
 # (tst_hidsplit_win32.cpp) with MinGW-w64 and runs them under Wine, once per
 # architecture named (x86_64, i686), each in a Wine prefix of its own under

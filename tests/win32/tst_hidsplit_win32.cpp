@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows read layer (transport/HidSplitReadWin32.cpp) run for real, under
 // Wine or on Windows: plain C++, no Qt, linked statically.
 //
