@@ -70,6 +70,7 @@ private slots:
 
     void windowAndCommandLine_data();
     void windowAndCommandLine();
+    void windowWaitsForTheCommandLine();
 };
 
 void WindowSharingTest::windowAndCommandLine_data()
@@ -179,6 +180,42 @@ void WindowSharingTest::windowAndCommandLine()
         QVERIFY(window.statusBar()->currentMessage().contains("another program"));
     }
     QCOMPARE(window.isWindowModified(), edited);
+}
+
+// zud-wheel keeps the device (its load gets no answer) while the user asks
+// the window to reload: the window's load waits, then the status bar names
+// the holder, nothing was sent, and "Reload Settings" can be tried again.
+void WindowSharingTest::windowWaitsForTheCommandLine()
+{
+    auto emulator = emu::WheelBaseEmulator::plug(quietWheel());
+    emulator->setProfiles(profilesOf(sampleTable(2, 0, 50)), 0);
+    const QString path = QString::fromStdString(emulator->device()->path());
+    ZUD_wheel_tool window;
+    window.setAttribute(Qt::WA_QuitOnClose, false);
+    discover(window);
+    QPushButton *reload = child<QPushButton>(window, "pushButton_LoadConfig");
+    QTRY_VERIFY(reload->isEnabled());
+
+    UsbDevice::setTurnWaitMs(500);
+    emulator->dropReplies(100000);
+    emulator->clearCommands();
+    QStringList statuses;
+    connect(window.statusBar(), &QStatusBar::messageChanged, this,
+            [&](const QString &text) { statuses << text; });
+    QTimer::singleShot(200, &window, [&] { QTest::mouseClick(reload, Qt::LeftButton); });
+    const CliRun run = runCli({QStringLiteral("export-profiles"), QStringLiteral("--device"), path,
+                               QStringLiteral("--wait-ms=3000"), data.filePath("held.json")});
+    QCOMPARE(run.status, 3);
+    const QString expected =
+        QStringLiteral("The wheel base %1 is busy: %2 (pid %3) is loading its profiles. Try again "
+                       "when it has finished.")
+            .arg(path, QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+            .arg(QCoreApplication::applicationPid());
+    QVERIFY2(statuses.contains(expected), qPrintable(statuses.join('\n')));
+    QVERIFY(reload->isEnabled());
+    // Only the command line's load went out (repeated while unanswered).
+    for (const vhid::Report &command : emulator->commands())
+        QCOMPARE(int(command[1]), 3);
 }
 
 QTEST_MAIN(WindowSharingTest)
