@@ -481,6 +481,11 @@ QString nativePath(const QString &path)
 
 } // namespace
 
+bool findRepeatedJsonKey(const QByteArray &json, QString &repeated)
+{
+    return findRepeatedKey(json, repeated);
+}
+
 bool operator==(const ProfileTable &a, const ProfileTable &b)
 {
     if (a.currentProfile != b.currentProfile || a.profiles.size() != b.profiles.size())

@@ -64,6 +64,11 @@ constexpr qint64 maxProfileFileBytes = 4 * 1024 * 1024;
 // 40.`), plus count and current-profile differences; empty when equal.
 QStringList profileTableDifferences(const ProfileTable &expected, const ProfileTable &actual);
 
+// True, with the key, when a key appears twice in one object of a JSON
+// text (Qt's parser would keep the last one without a word). Documents
+// that are not JSON are left to the parser: false.
+bool findRepeatedJsonKey(const QByteArray &json, QString &repeated);
+
 // The texts of the editor's encoder type and effect source combo items, in
 // value order; the file format uses them for those fields.
 QStringList encoderTypeTexts();

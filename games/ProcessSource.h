@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The running processes as the game rules look at them, from a source that
+// tests replace with a list of their own.
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+struct ProcessInfo {
+    qint64 pid = 0;
+    // When the process started, in a unit of the source's own that only
+    // orders processes (later starts are larger).
+    quint64 startTime = 0;
+    QString firstArgument; // argv[0] as the process shows it; may be empty
+    QString executable;    // the program file's path or name; may be empty
+};
+
+class ProcessSource {
+public:
+    virtual ~ProcessSource() = default;
+    virtual QVector<ProcessInfo> processes() = 0;
+};
+
+#ifdef Q_OS_LINUX
+// Reads /proc: argv[0] from cmdline, the start time from stat, the program
+// from the exe link (only readable for the user's own processes; the name in
+// stat otherwise). Processes that end while being read are left out.
+class ProcProcessSource : public ProcessSource {
+public:
+    explicit ProcProcessSource(QString procRoot = QStringLiteral("/proc"));
+    QVector<ProcessInfo> processes() override;
+
+private:
+    QString root_;
+};
+#endif

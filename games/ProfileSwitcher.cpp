@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "games/ProfileSwitcher.h"
+
+#include "devices/UsbDeviceZudWheelBase.h"
+
+#include <QTimer>
+
+namespace {
+// How often and how long the read-back waits for the end of a save still
+// being repeated (a repeat goes out every 200 ms until any reply, which the
+// closing report never gets): after a few repeats it goes ahead.
+constexpr int retryPollMs = 20;
+constexpr int retryPollLimit = 30;
+} // namespace
+
+ProfileSwitcher::ProfileSwitcher(QObject *parent) : QObject(parent) {}
+
+void ProfileSwitcher::start(UsbDeviceZudWheelBase *wheelBase, const QString &profileName)
+{
+    if (step_ != Step::Idle || !wheelBase)
+        return;
+    device_ = wheelBase;
+    target_ = profileName;
+    message_.clear();
+    names_.clear();
+    previous_.clear();
+    backupPath_.clear();
+    connections_ = {
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
+                &ProfileSwitcher::loaded),
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this, &ProfileSwitcher::saved),
+        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
+                &ProfileSwitcher::refused),
+        connect(wheelBase, &UsbDevice::onBusy, this, &ProfileSwitcher::refused),
+        connect(wheelBase, &QObject::destroyed, this,
+                [this] { finish(Outcome::Failed, stepName() + tr(": the wheel base left")); }),
+    };
+    step_ = Step::Loading;
+    emit stepStarted();
+    wheelBase->loadSettings();
+}
+
+QString ProfileSwitcher::stepName() const
+{
+    switch (step_) {
+    case Step::Saving:
+        return tr("Saving the profiles");
+    case Step::ReadingBack:
+        return tr("Verifying the saved profiles");
+    default:
+        return tr("Loading the profiles");
+    }
+}
+
+void ProfileSwitcher::loaded(UsbDevice *from)
+{
+    if (from != device_ || !device_)
+        return;
+    if (step_ == Step::Loading) {
+        before_ = profileTableOf(*device_);
+        int index = -1;
+        for (int i = 0; i < before_.profiles.size(); ++i) {
+            const QString name = profileDisplayName(before_.profiles.at(i));
+            names_.append(name);
+            if (index < 0 && name == target_)
+                index = i;
+        }
+        if (before_.currentProfile >= 0 && before_.currentProfile < names_.size())
+            previous_ = names_.at(before_.currentProfile);
+        if (index < 0) {
+            finish(Outcome::UnknownName,
+                   tr("The wheel base has no profile named \"%1\".").arg(target_));
+            return;
+        }
+        if (index == before_.currentProfile) {
+            finish(Outcome::AlreadyCurrent);
+            return;
+        }
+        sent_ = before_;
+        sent_.currentProfile = index;
+        applyProfileTable(sent_, *device_);
+        step_ = Step::Saving;
+        emit stepStarted();
+        // Not from inside the device's signal: the save starts a new exchange.
+        QTimer::singleShot(0, this, [this] {
+            if (step_ == Step::Saving && device_)
+                device_->saveSettings();
+        });
+    } else if (step_ == Step::ReadingBack) {
+        const QStringList differences = profileTableDifferences(sent_, profileTableOf(*device_));
+        if (differences.isEmpty()) {
+            finish(Outcome::Switched);
+            return;
+        }
+        QString text = tr("%1: the device holds something else than was sent:\n  %2")
+                           .arg(stepName(), differences.join(QStringLiteral("\n  ")));
+        QString error;
+        backupPath_ = backups_.write(ProfileBackupStore::deviceFolder(*device_), before_,
+                                     QStringLiteral("switch"), error);
+        if (backupPath_.isEmpty())
+            text +=
+                tr("\nThe table before the switch could not be kept as a backup: %1").arg(error);
+        else
+            text += tr("\nIts table before the switch is in %1.").arg(backupPath_);
+        finish(Outcome::ReadBackDiffers, text);
+    }
+}
+
+void ProfileSwitcher::saved(UsbDevice *from)
+{
+    // A device may confirm the end of a save twice; the read-back runs once.
+    if (from != device_ || step_ != Step::Saving)
+        return;
+    step_ = Step::ReadingBack;
+    retryPolls_ = 0;
+    emit stepStarted();
+    QTimer::singleShot(0, this, &ProfileSwitcher::readBack);
+}
+
+void ProfileSwitcher::readBack()
+{
+    if (step_ != Step::ReadingBack || !device_)
+        return;
+    if (device_->isRetryArmed() && ++retryPolls_ < retryPollLimit) {
+        QTimer::singleShot(retryPollMs, this, &ProfileSwitcher::readBack);
+        return;
+    }
+    device_->loadSettings();
+}
+
+void ProfileSwitcher::refused(UsbDevice *from, const QString &text)
+{
+    if (from != device_ || step_ == Step::Idle)
+        return;
+    QString what = text.trimmed();
+    if (what.endsWith(QLatin1Char('.')))
+        what.chop(1);
+    finish(Outcome::Failed, tr("%1: %2").arg(stepName(), what));
+}
+
+void ProfileSwitcher::finish(Outcome outcome, const QString &message)
+{
+    if (step_ == Step::Idle)
+        return;
+    for (const QMetaObject::Connection &connection : qAsConst(connections_))
+        disconnect(connection);
+    connections_.clear();
+    step_ = Step::Idle;
+    outcome_ = outcome;
+    message_ = message;
+    emit finished();
+}
