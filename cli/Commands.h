@@ -41,3 +41,4 @@ int runUpdateFirmware(CommandContext &context);
 int runLog(CommandContext &context);
 int runCenter(CommandContext &context);
 int runFactoryDefaults(CommandContext &context);
+int runSelectProfile(CommandContext &context);

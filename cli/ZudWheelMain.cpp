@@ -277,6 +277,18 @@ const QList<CliCommand> &cliCommands()
          {},
          {flag(QStringLiteral("yes"), QStringLiteral("Erases the device's profiles."))},
          runFactoryDefaults},
+        {QStringLiteral("select-profile"),
+         QStringLiteral("NAME"),
+         QStringLiteral("Makes the wheel base's profile named NAME current."),
+         QStringLiteral("Loads the wheel base's table, makes the profile named NAME (exactly) "
+                        "current, saves the table and reads it back to verify; nothing is sent "
+                        "when NAME is current already. No profile of that name: status 2 and the "
+                        "names on the device, one per line. When the read-back differs, the "
+                        "table before the switch is kept as a backup."),
+         true,
+         {{QStringLiteral("NAME"), QStringLiteral("The profile's name.")}},
+         {},
+         runSelectProfile},
     };
     return commands;
 }

@@ -124,6 +124,9 @@ private slots:
     void init();
     void cleanup();
 
+    void selectProfile_data();
+    void selectProfile();
+
     void usage_data();
     void usage();
     void list_json();
@@ -171,6 +174,37 @@ void TestCli::init()
 void TestCli::cleanup()
 {
     vhid::unplugAll();
+}
+
+void TestCli::selectProfile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("current"); // on the device afterwards
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("switches") << "Rally 3" << 0 << 3 << "Profile \"Rally 3\" is now current";
+    QTest::newRow("already current") << "Rally 1" << 0 << 1 << "already current";
+    QTest::newRow("no such name") << "Rally 9" << 2 << 1
+                                  << "no profile named \"Rally 9\"; nothing was sent. Its "
+                                     "profiles:\nRally 0\nRally 1\nRally 2\nRally 3\n";
+}
+
+void TestCli::selectProfile()
+{
+    QFETCH(QString, name);
+    QFETCH(int, status);
+    QFETCH(int, current);
+    QFETCH(QString, text);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    wheelBase->setProfiles(sampleProfiles(4), 1);
+    const CliRun run =
+        runCli({"select-profile", name, "--device", pathOf(wheelBase->device()), shortWait});
+    QCOMPARE(run.status, status);
+    QVERIFY2((run.out + run.err).contains(text), qPrintable(run.out + run.err));
+    QCOMPARE(wheelBase->currentProfile(), current);
+    QCOMPARE(wheelBase->profiles().size(), size_t(4));
+    QCOMPARE(wheelBase->profile(2).damping, sampleProfiles(4).at(2).damping);
 }
 
 void TestCli::usage_data()
