@@ -30,6 +30,9 @@ struct CliCommand {
     QList<QPair<QString, QString>> arguments;
     QList<QCommandLineOption> options;
     int (*run)(CommandContext &context) = nullptr;
+    // More positional arguments may follow the required ones (a command
+    // line to run); options after the first of them belong to it.
+    bool takesCommandLine = false;
 };
 
 const QList<CliCommand> &cliCommands();
@@ -42,3 +45,4 @@ int runLog(CommandContext &context);
 int runCenter(CommandContext &context);
 int runFactoryDefaults(CommandContext &context);
 int runSelectProfile(CommandContext &context);
+int runWithProfile(CommandContext &context);

@@ -121,6 +121,9 @@ int runCommand(const QString &program, const CliCommand &command, const QStringL
 {
     QCommandLineParser parser;
     addCommandOptions(parser, command);
+    if (command.takesCommandLine)
+        parser.setOptionsAfterPositionalArgumentsMode(
+            QCommandLineParser::ParseAsPositionalArguments);
     if (!parser.parse(QStringList{program} + arguments))
         return usageError(console, program, parser.errorText(), command.name);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -128,7 +131,8 @@ int runCommand(const QString &program, const CliCommand &command, const QStringL
         return CliExit::done;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != command.arguments.size()) {
+    if (positional.size() < command.arguments.size() ||
+        (positional.size() > command.arguments.size() && !command.takesCommandLine)) {
         QString message;
         if (positional.size() < command.arguments.size())
             message = QStringLiteral("%1 needs %2.")
@@ -289,6 +293,22 @@ const QList<CliCommand> &cliCommands()
          {{QStringLiteral("NAME"), QStringLiteral("The profile's name.")}},
          {},
          runSelectProfile},
+        {QStringLiteral("run"),
+         QStringLiteral("--profile NAME -- COMMAND [ARGS...]"),
+         QStringLiteral("Runs COMMAND with the profile named NAME current, then switches back."),
+         QStringLiteral("Makes the wheel base's profile named NAME current (as select-profile "
+                        "does), runs COMMAND with its arguments on this terminal, waits for it, "
+                        "makes the profile that was current before current again, and exits with "
+                        "COMMAND's status (128 + the signal's number when a signal ended it, 127 "
+                        "when it could not be started). Nothing is run when the switch fails. "
+                        "For a game's launch options: zud-wheel run --profile GT3 -- %command%"),
+         true,
+         {{QStringLiteral("COMMAND"), QStringLiteral("The command to run, then its arguments.")}},
+         {QCommandLineOption(QStringLiteral("profile"),
+                             QStringLiteral("The profile to make current while COMMAND runs."),
+                             QStringLiteral("NAME"))},
+         runWithProfile,
+         true},
     };
     return commands;
 }

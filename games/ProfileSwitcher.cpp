@@ -19,8 +19,24 @@ void ProfileSwitcher::start(UsbDeviceZudWheelBase *wheelBase, const QString &pro
 {
     if (step_ != Step::Idle || !wheelBase)
         return;
-    device_ = wheelBase;
     target_ = profileName;
+    targetIndex_ = -1;
+    begin(wheelBase);
+}
+
+void ProfileSwitcher::startAt(UsbDeviceZudWheelBase *wheelBase, int index)
+{
+    if (step_ != Step::Idle || !wheelBase)
+        return;
+    target_.clear();
+    targetIndex_ = index;
+    begin(wheelBase);
+}
+
+void ProfileSwitcher::begin(UsbDeviceZudWheelBase *wheelBase)
+{
+    device_ = wheelBase;
+    previousIndex_ = -1;
     message_.clear();
     names_.clear();
     previous_.clear();
@@ -62,14 +78,17 @@ void ProfileSwitcher::loaded(UsbDevice *from)
         for (int i = 0; i < before_.profiles.size(); ++i) {
             const QString name = profileDisplayName(before_.profiles.at(i));
             names_.append(name);
-            if (index < 0 && name == target_)
+            if (index < 0 && (targetIndex_ < 0 ? name == target_ : i == targetIndex_))
                 index = i;
         }
+        previousIndex_ = before_.currentProfile;
         if (before_.currentProfile >= 0 && before_.currentProfile < names_.size())
             previous_ = names_.at(before_.currentProfile);
         if (index < 0) {
             finish(Outcome::UnknownName,
-                   tr("The wheel base has no profile named \"%1\".").arg(target_));
+                   targetIndex_ < 0
+                       ? tr("The wheel base has no profile named \"%1\".").arg(target_)
+                       : tr("The wheel base has no profile number %1.").arg(targetIndex_));
             return;
         }
         if (index == before_.currentProfile) {

@@ -41,12 +41,16 @@ public:
     void setBackupStore(const ProfileBackupStore &store) { backups_ = store; }
 
     void start(UsbDeviceZudWheelBase *wheelBase, const QString &profileName);
+    // The same by the profile's place in the table (the profile that was
+    // current before a switch, when several share its name).
+    void startAt(UsbDeviceZudWheelBase *wheelBase, int index);
     bool isRunning() const { return step_ != Step::Idle; }
 
     Outcome outcome() const { return outcome_; }
     QString message() const { return message_; }
     QStringList names() const { return names_; }          // the profile names on the device
     QString previousProfile() const { return previous_; } // current before the switch
+    int previousIndex() const { return previousIndex_; }
     QString backupPath() const { return backupPath_; }
 
 signals:
@@ -65,7 +69,10 @@ private:
 
     QPointer<UsbDeviceZudWheelBase> device_;
     ProfileBackupStore backups_;
+    void begin(UsbDeviceZudWheelBase *wheelBase);
     QString target_;
+    int targetIndex_ = -1;
+    int previousIndex_ = -1;
     Step step_ = Step::Idle;
     ProfileTable before_;
     ProfileTable sent_;

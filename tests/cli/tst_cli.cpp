@@ -126,6 +126,8 @@ private slots:
 
     void selectProfile_data();
     void selectProfile();
+    void runWithProfile_data();
+    void runWithProfile();
 
     void usage_data();
     void usage();
@@ -205,6 +207,52 @@ void TestCli::selectProfile()
     QCOMPARE(wheelBase->currentProfile(), current);
     QCOMPARE(wheelBase->profiles().size(), size_t(4));
     QCOMPARE(wheelBase->profile(2).damping, sampleProfiles(4).at(2).damping);
+}
+
+void TestCli::runWithProfile_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<int>("status");
+
+    // The command waits (boundedly) for the test to see its profile current
+    // on the device, and ends with 7 only if it did.
+    const QString waitForSwitch = QStringLiteral(
+        "i=0; while [ ! -e \"$0\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; "
+        "[ -e \"$0\" ] && exit 7; exit 99");
+    QTest::newRow("switches, runs, switches back")
+        << "Rally 3" << QStringList{"sh", "-c", waitForSwitch, "<flag>"} << 7;
+    QTest::newRow("command not found")
+        << "Rally 3" << QStringList{"/nonexistent/racer-game"} << 127;
+    QTest::newRow("no such profile: nothing runs")
+        << "Rally 9" << QStringList{"sh", "-c", "touch \"$0\"", "<flag>"} << 2;
+}
+
+void TestCli::runWithProfile()
+{
+    QFETCH(QString, profile);
+    QFETCH(QStringList, command);
+    QFETCH(int, status);
+    // Slot 2, current before, shares its name with slot 0: the switch back
+    // finds it by its place.
+    std::vector<ZudUsbWheelBaseProfile> profiles = sampleProfiles(4);
+    std::memcpy(profiles[2].name, profiles[0].name, sizeof profiles[2].name);
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    wheelBase->setProfiles(profiles, 2);
+    const QString flag = file("switched");
+    command.replaceInStrings("<flag>", flag);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QFile seen(flag);
+        if (wheelBase->currentProfile() == 3 && !seen.exists())
+            seen.open(QIODevice::WriteOnly);
+    });
+    poll.start(5);
+    const CliRun run = runCli(QStringList{"run", "--profile", profile, shortWait, "--"} + command);
+    QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    QCOMPARE(wheelBase->currentProfile(), 2);
+    if (status == 2)
+        QVERIFY(!QFile::exists(flag));
 }
 
 void TestCli::usage_data()
