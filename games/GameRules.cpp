@@ -74,25 +74,9 @@ QByteArray gameRulesToJson(const GameRules &rules)
 
 bool gameRulesFromJson(const QByteArray &json, GameRules &rules, QString &error)
 {
-    QString repeated;
-    if (findRepeatedJsonKey(json, repeated)) {
-        error = QStringLiteral("\"%1\" appears twice in one object; each name may appear once.")
-                    .arg(repeated);
+    QJsonObject root;
+    if (!readJsonObjectDocument(json, QStringLiteral("games file"), root, error))
         return false;
-    }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("This is not a JSON document: %1 at byte %2.")
-                    .arg(parseError.errorString())
-                    .arg(parseError.offset);
-        return false;
-    }
-    if (!document.isObject()) {
-        error = QStringLiteral("This is not a games file: the document is not a JSON object.");
-        return false;
-    }
-    const QJsonObject root = document.object();
     if (root.value(QStringLiteral("format")) != QJsonValue(formatName)) {
         error =
             QStringLiteral("This is not a games file: \"format\" must be \"%1\".").arg(formatName);

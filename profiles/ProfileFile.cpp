@@ -481,9 +481,29 @@ QString nativePath(const QString &path)
 
 } // namespace
 
-bool findRepeatedJsonKey(const QByteArray &json, QString &repeated)
+bool readJsonObjectDocument(const QByteArray &json, const QString &kind, QJsonObject &root,
+                            QString &error)
 {
-    return findRepeatedKey(json, repeated);
+    QString repeated;
+    if (findRepeatedKey(json, repeated)) {
+        error = QStringLiteral("\"%1\" appears twice in one object; each name may appear once.")
+                    .arg(repeated);
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        error = QStringLiteral("This is not a JSON document: %1 at byte %2.")
+                    .arg(parseError.errorString())
+                    .arg(parseError.offset);
+        return false;
+    }
+    if (!document.isObject()) {
+        error = QStringLiteral("This is not a %1: the document is not a JSON object.").arg(kind);
+        return false;
+    }
+    root = document.object();
+    return true;
 }
 
 bool operator==(const ProfileTable &a, const ProfileTable &b)
@@ -583,25 +603,9 @@ bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &
 bool profileTableFromJson(const QByteArray &json, ProfileTable &table, QString &error,
                           ProfileFileScope &scope)
 {
-    QString repeated;
-    if (findRepeatedKey(json, repeated)) {
-        error = QStringLiteral("\"%1\" appears twice in one object; each name may appear once.")
-                    .arg(repeated);
+    QJsonObject root;
+    if (!readJsonObjectDocument(json, QStringLiteral("profile file"), root, error))
         return false;
-    }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("This is not a JSON document: %1 at byte %2.")
-                    .arg(parseError.errorString())
-                    .arg(parseError.offset);
-        return false;
-    }
-    if (!document.isObject()) {
-        error = QStringLiteral("This is not a profile file: the document is not a JSON object.");
-        return false;
-    }
-    const QJsonObject root = document.object();
     const QJsonValue format = root.value(QStringLiteral("format"));
     if (format.toString() != QLatin1String(formatName)) {
         error = QStringLiteral("This is not a profile file: \"format\" is %1, expected \"%2\".")

@@ -7,6 +7,7 @@
 #include "devices/ZudUsbReports.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -64,10 +65,12 @@ constexpr qint64 maxProfileFileBytes = 4 * 1024 * 1024;
 // 40.`), plus count and current-profile differences; empty when equal.
 QStringList profileTableDifferences(const ProfileTable &expected, const ProfileTable &actual);
 
-// True, with the key, when a key appears twice in one object of a JSON
-// text (Qt's parser would keep the last one without a word). Documents
-// that are not JSON are left to the parser: false.
-bool findRepeatedJsonKey(const QByteArray &json, QString &repeated);
+// Reads a JSON document whose top is an object, as the tool's files are:
+// refuses a key that appears twice in one object (Qt's parser would keep the
+// last one without a word), text that is not JSON, and a top that is not an
+// object, naming `kind` ("profile file", "games file") in the message.
+bool readJsonObjectDocument(const QByteArray &json, const QString &kind, QJsonObject &root,
+                            QString &error);
 
 // The texts of the editor's encoder type and effect source combo items, in
 // value order; the file format uses them for those fields.
