@@ -1,6 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "games/ProcessSource.h"
 
+std::unique_ptr<ProcessSource> systemProcessSource()
+{
+#ifdef Q_OS_LINUX
+    return std::make_unique<ProcProcessSource>();
+#else
+    return nullptr;
+#endif
+}
+
 #ifdef Q_OS_LINUX
 
 #include <QDir>

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QVector>
+#include <memory>
 
 struct ProcessInfo {
     qint64 pid = 0;
@@ -34,3 +35,7 @@ private:
     QString root_;
 };
 #endif
+
+// The processes of the system this runs on; null where there is no source
+// for it.
+std::unique_ptr<ProcessSource> systemProcessSource();

@@ -157,6 +157,12 @@ void ProfileSwitcher::refused(UsbDevice *from, const QString &text)
     finish(Outcome::Failed, tr("%1: %2").arg(stepName(), what));
 }
 
+void ProfileSwitcher::abort(const QString &reason)
+{
+    if (step_ != Step::Idle)
+        finish(Outcome::Failed, tr("%1: %2").arg(stepName(), reason));
+}
+
 void ProfileSwitcher::finish(Outcome outcome, const QString &message)
 {
     if (step_ == Step::Idle)

@@ -45,6 +45,9 @@ public:
     // current before a switch, when several share its name).
     void startAt(UsbDeviceZudWheelBase *wheelBase, int index);
     bool isRunning() const { return step_ != Step::Idle; }
+    // Ends a switch under way as failed, with reason (the caller's time for
+    // it ran out) after the step's name; finished() follows at once.
+    void abort(const QString &reason);
 
     Outcome outcome() const { return outcome_; }
     QString message() const { return message_; }

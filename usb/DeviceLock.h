@@ -16,6 +16,10 @@ public:
     // The lock of the device known by this serial number, or, when it has
     // none, by its vendor id, product id and interface path.
     DeviceLock(const QString &serialNumber, int vendorId, int productId, const QString &path);
+    // A lock of the same kind named by its file, for something other than a
+    // device (the game watcher's, which one program of a user holds while it
+    // switches profiles).
+    explicit DeviceLock(QString filePath) : path_(std::move(filePath)) {}
 
     static QString lockDirectory();
     // A file name that stands for one device and nothing else.

@@ -5,6 +5,7 @@
 #include "devices/UsbDeviceZudWheelBase.h"
 #include "games/GameMatcher.h"
 #include "games/GameRules.h"
+#include "games/GameWatcher.h"
 #include "games/ProfileSwitcher.h"
 #include "simulator/WheelBaseEmulator.h"
 
@@ -74,13 +75,50 @@ size_t writesTo(const emu::WheelBaseEmulator &emulator)
     return writes;
 }
 
+// A watcher over a rig's manager with rules of the test's own, looking only
+// when told to.
+struct WatchedRig {
+    explicit WatchedRig(int current = 0)
+    {
+        rig.emulator->setProfiles(namedProfiles({"Road", "GT3", "Rally"}), current);
+        writeRules(goodRules);
+    }
+    void writeRules(const QByteArray &json)
+    {
+        GameRules rules;
+        QString error;
+        if (!gameRulesFromJson(json, rules, error) ||
+            !writeGameRulesFile(dir.filePath("games.json"), rules, error))
+            qFatal("%s", qPrintable(error));
+    }
+    std::unique_ptr<GameWatcher> watcher(const QString &lock = QString())
+    {
+        auto w = std::make_unique<GameWatcher>(rig.manager, &source);
+        w->setRulesPath(dir.filePath("games.json"));
+        w->setLockPath(lock.isEmpty() ? dir.filePath("watcher.lock") : lock);
+        w->setPollIntervalMs(60 * 60 * 1000);
+        return w;
+    }
+    Rig rig{{}, Rig::ReaderThread, 0xA355};
+    QTemporaryDir dir;
+    FakeProcesses source;
+};
+
+const ProcessInfo wineGame{30, 200, "Z:\\games\\EnduranceRacer-Win64-Shipping.exe",
+                           "/usr/bin/wine"};
+const ProcessInfo nativeGame{20, 300, "/opt/rally/rallystages", "/opt/rally/rallystages"};
+
 } // namespace
 
 class TestGames : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        qRegisterMetaType<UsbDeviceZudWheelBase *>();
+    }
     void cleanup() { vhid::unplugAll(); }
 
     void rulesFile_data();
@@ -90,6 +128,8 @@ private slots:
     void matching();
     void switcher_data();
     void switcher();
+    void watcher();
+    void watcherStandsByAndTakesOver();
 #ifdef Q_OS_LINUX
     void procSourceFindsThisProcess();
 #endif
@@ -287,6 +327,122 @@ void TestGames::switcher()
         QVERIFY(readProfileFile(written.first().path, backedUp, error));
         QCOMPARE(backedUp.currentProfile, 1);
     }
+}
+
+// One watcher through a game's start and end, a second game, a hold, a
+// rules file changed under it and a rule naming a profile the wheel base
+// does not have.
+void TestGames::watcher()
+{
+    WatchedRig rig;
+    std::unique_ptr<GameWatcher> watcher = rig.watcher();
+    bool held = false;
+    watcher->setHold([&](const UsbDeviceZudWheelBase &) { return held; });
+    QSignalSpy switched(watcher.get(), &GameWatcher::switched);
+    QSignalSpy waiting(watcher.get(), &GameWatcher::switchWaiting);
+    QSignalSpy failed(watcher.get(), &GameWatcher::switchFailed);
+    const auto step = [&](QVector<ProcessInfo> processes, const QString &profile,
+                          const QString &game) {
+        rig.source.list = processes;
+        const int before = switched.size();
+        watcher->poll();
+        if (!switched.wait(20000) && switched.size() == before)
+            return false;
+        const QList<QVariant> last = switched.last();
+        return last.at(1).toString() == profile && last.at(2).toString() == game &&
+               rig.rig.emulator->currentProfile() ==
+                   QStringList({"Road", "GT3", "Rally"}).indexOf(profile);
+    };
+
+    // At start, with no listed game running, nothing is sent.
+    rig.rig.emulator->clearCommands();
+    watcher->start();
+    QVERIFY(!watcher->isStandingBy());
+    QVERIFY(!switched.wait(300));
+    QCOMPARE(writesTo(*rig.rig.emulator), size_t(0));
+
+    QVERIFY(step({wineGame}, "GT3", "Endurance Racer"));
+    QVERIFY(step({wineGame, nativeGame}, "Rally", "Rally Stages"));
+    QVERIFY(step({}, "Road", ""));
+
+    held = true;
+    rig.source.list = {wineGame};
+    watcher->poll();
+    watcher->poll();
+    QCOMPARE(waiting.size(), 1);
+    QCOMPARE(waiting.last().at(1).toString(), QStringLiteral("GT3"));
+    QVERIFY(watcher->isPending(*rig.rig.device));
+    QVERIFY(!switched.wait(300));
+    held = false;
+    watcher->recheck();
+    QVERIFY(switched.wait(20000));
+    QCOMPARE(rig.rig.emulator->currentProfile(), 1);
+
+    // Switched off in the file: the end of the game switches nothing.
+    rig.writeRules(QByteArray(goodRules).replace("\"enabled\": true", "\"enabled\": false"));
+    rig.source.list = {};
+    watcher->poll();
+    QVERIFY(!switched.wait(300));
+    QCOMPARE(rig.rig.emulator->currentProfile(), 1);
+
+    // A broken file keeps the rules read before; a rule for a profile the
+    // wheel base lacks is reported and skipped.
+    QSignalSpy refused(watcher.get(), &GameWatcher::rulesRefused);
+    QFile broken(rig.dir.filePath("games.json"));
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("{ not json");
+    broken.close();
+    watcher->poll();
+    QCOMPARE(refused.size(), 1);
+    QVERIFY(!watcher->rules().enabled);
+    rig.writeRules(QByteArray(goodRules).replace("\"Rally\" }", "\"Gravel\" }"));
+    rig.source.list = {nativeGame};
+    watcher->poll();
+    QVERIFY(failed.wait(20000));
+    QVERIFY2(failed.last().at(3).toString().contains("no profile named \"Gravel\""),
+             qPrintable(failed.last().at(3).toString()));
+    QCOMPARE(rig.rig.emulator->currentProfile(), 1);
+}
+
+// A second watcher of the same user stands by and names the first; it
+// takes over when the first stops, and then gives the running game's
+// profile to the wheel base, as it does to a wheel base that arrives.
+void TestGames::watcherStandsByAndTakesOver()
+{
+    WatchedRig rig;
+    std::unique_ptr<GameWatcher> first = rig.watcher();
+    std::unique_ptr<GameWatcher> second = rig.watcher();
+    QSignalSpy standby(second.get(), &GameWatcher::standbyChanged);
+    QSignalSpy switched(second.get(), &GameWatcher::switched);
+    first->start();
+    second->start();
+    QVERIFY(second->isStandingBy());
+    QCOMPARE(standby.size(), 1);
+    const QString holder = standby.first().at(1).toString();
+    QVERIFY2(holder.contains(QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid())),
+             qPrintable(holder));
+
+    rig.source.list = {wineGame};
+    second->poll();
+    QVERIFY(!switched.wait(300));
+    first->stop();
+    second->poll();
+    QCOMPARE(standby.size(), 2);
+    QVERIFY(!second->isStandingBy());
+    QVERIFY(switched.wait(20000));
+    QCOMPARE(rig.rig.emulator->currentProfile(), 1);
+
+    // A wheel base that arrives while the game runs gets its profile.
+    rig.rig.emulator->unplug();
+    QVERIFY(QTest::qWaitFor([&] { return rig.rig.manager.getDevices().isEmpty(); }, 20000));
+    emu::WheelBaseEmulator::Config config;
+    config.factoryProfileCount = 3;
+    auto again = emu::WheelBaseEmulator::plug(config);
+    again->setProfiles(namedProfiles({"Road", "GT3", "Rally"}), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !rig.rig.manager.getDevices().isEmpty(); }, 20000));
+    second->poll();
+    QVERIFY(switched.wait(20000));
+    QCOMPARE(again->currentProfile(), 1);
 }
 
 #ifdef Q_OS_LINUX
