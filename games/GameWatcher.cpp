@@ -26,6 +26,10 @@ struct GameWatcher::Target {
     int attempts = 0;
     QDeadlineTimer retryAt{0};
     std::unique_ptr<ProfileSwitcher> switcher;
+    // What the switch under way was started for (the rules may have chosen
+    // something else meanwhile).
+    QString switchingTo;
+    QString switchingFor;
     QTimer stepClock;
 };
 
@@ -252,6 +256,8 @@ void GameWatcher::schedule(Target &target)
 void GameWatcher::startSwitch(Target &target)
 {
     target.pending = false;
+    target.switchingTo = target.profile;
+    target.switchingFor = target.game;
     target.switcher = std::make_unique<ProfileSwitcher>();
     target.switcher->setBackupStore(backups_);
     Target *raw = &target;
@@ -280,27 +286,29 @@ void GameWatcher::switchEnded(Target &target)
     UsbDeviceZudWheelBase *wheelBase = target.device;
     switch (switcher->outcome()) {
     case ProfileSwitcher::Outcome::Switched:
-        emit switched(wheelBase, target.profile, target.game);
+        emit switched(wheelBase, target.switchingTo, target.switchingFor);
         break;
     case ProfileSwitcher::Outcome::AlreadyCurrent:
         break;
     case ProfileSwitcher::Outcome::UnknownName:
-        emit switchFailed(wheelBase, target.profile, target.game,
+        emit switchFailed(wheelBase, target.switchingTo, target.switchingFor,
                           tr("%1 has no profile named \"%2\"; the rule is skipped.")
-                              .arg(wheelBase->displayName(), target.profile));
+                              .arg(wheelBase->displayName(), target.switchingTo));
         break;
     case ProfileSwitcher::Outcome::ReadBackDiffers:
-        emit switchFailed(wheelBase, target.profile, target.game, switcher->message());
+        emit switchFailed(wheelBase, target.switchingTo, target.switchingFor, switcher->message());
         break;
     case ProfileSwitcher::Outcome::Failed:
         // Busy with another program, or no answer: again after a pause,
         // unless the rules have chosen something else meanwhile.
-        if (++target.attempts < attemptsBeforeReport) {
+        if (target.pending) {
+            // Something else is asked for by now.
+        } else if (++target.attempts < attemptsBeforeReport) {
             target.pending = true;
             target.retryAt = QDeadlineTimer(retryPauseMs);
         } else {
             emit switchFailed(
-                wheelBase, target.profile, target.game,
+                wheelBase, target.switchingTo, target.switchingFor,
                 tr("%1 (tried %2 times).").arg(switcher->message()).arg(attemptsBeforeReport));
         }
         break;

@@ -3,6 +3,8 @@
 // tests replace with a list of their own.
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVector>
 #include <memory>
@@ -25,14 +27,23 @@ public:
 #ifdef Q_OS_LINUX
 // Reads /proc: argv[0] from cmdline, the start time from stat, the program
 // from the exe link (only readable for the user's own processes; the name in
-// stat otherwise). Processes that end while being read are left out.
+// stat otherwise). Processes that end while being read are left out. A
+// process whose argv[0] has not changed since the last call is not read
+// again beyond its cmdline, which keeps a look every second cheap.
 class ProcProcessSource : public ProcessSource {
 public:
     explicit ProcProcessSource(QString procRoot = QStringLiteral("/proc"));
     QVector<ProcessInfo> processes() override;
 
 private:
+    struct Known {
+        QByteArray first;
+        ProcessInfo info;
+        quint64 seen = 0; // the call that saw it last
+    };
     QString root_;
+    QHash<qint64, Known> known_;
+    quint64 pass_ = 0;
 };
 #endif
 

@@ -132,6 +132,7 @@ private slots:
     void watcherStandsByAndTakesOver();
 #ifdef Q_OS_LINUX
     void procSourceFindsThisProcess();
+    void procSourceReadsATree();
 #endif
 };
 
@@ -457,6 +458,44 @@ void TestGames::procSourceFindsThisProcess()
     QCOMPARE(processBaseName(*self), QStringLiteral("tst_games"));
     QVERIFY(self->executable.endsWith("/tst_games"));
     QVERIFY(self->startTime > 0);
+}
+
+// A /proc of the test's own: the start time is field 22 of stat (the name
+// before it may hold spaces and parentheses), a process that renames itself
+// as Wine does is seen under its new name, and ended processes are gone.
+void TestGames::procSourceReadsATree()
+{
+    QTemporaryDir proc;
+    const auto process = [&](int pid, const QByteArray &comm, const QByteArray &cmdline) {
+        QDir(proc.path()).mkpath(QString::number(pid));
+        const QString folder = proc.filePath(QString::number(pid));
+        QFile stat(folder + "/stat");
+        QFile args(folder + "/cmdline");
+        if (!stat.open(QIODevice::WriteOnly) || !args.open(QIODevice::WriteOnly))
+            return false;
+        stat.write(QByteArray::number(pid) + " (" + comm +
+                   ") S 1 1 1 0 -1 4194560 100 0 0 0 0 0 0 0 20 0 1 0 " +
+                   QByteArray::number(pid * 10) + " 1000 100\n");
+        args.write(cmdline);
+        return true;
+    };
+    QVERIFY(process(7, "wine64-preload", QByteArray("wine64-preloader\0game.exe\0", 26)));
+    QVERIFY(process(8, "odd ) name (x", ""));
+    ProcProcessSource source(proc.path());
+    QVector<ProcessInfo> seen = source.processes();
+    std::sort(seen.begin(), seen.end(),
+              [](const ProcessInfo &a, const ProcessInfo &b) { return a.pid < b.pid; });
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen.at(0).startTime, quint64(70));
+    QCOMPARE(seen.at(0).firstArgument, QStringLiteral("wine64-preloader"));
+    QCOMPARE(seen.at(1).startTime, quint64(80));
+    QCOMPARE(seen.at(1).executable, QStringLiteral("odd ) name (x"));
+
+    QVERIFY(process(7, "wine64-preload", QByteArray("Z:\\games\\Game.exe\0", 19)));
+    QVERIFY(QDir(proc.filePath("8")).removeRecursively());
+    seen = source.processes();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(processBaseName(seen.at(0)), QStringLiteral("Game.exe"));
 }
 #endif
 
