@@ -149,7 +149,7 @@ install: build
 # libFuzzer targets, built with clang into build-fuzz; `make fuzz-run` runs
 # each for FUZZ_SECONDS over a working copy of its seed corpus in fuzz-out/.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader fuzz_window fuzz_profilefile
+FUZZ_TARGETS = fuzz_wheelbase fuzz_pedals fuzz_bootloader fuzz_window fuzz_profilefile fuzz_gamerules
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 fuzz: deps
 	$(call apt_install,$(FUZZ_PACKAGES))

@@ -144,6 +144,7 @@ def main():
     # Profile documents: the bytes of a file, or two of them separated by a
     # zero byte.
     profile_documents()
+    game_documents()
 
 
 ENCODERS = ['Incremental', 'Incremental (Rev)', 'BISS-C', 'BISS-C (Rev)']
@@ -235,6 +236,78 @@ def profile_documents():
     write('fuzz_profilefile', 'compare-one-field', table(3, 1) + b'\0' + document(
         [profile(0), profile(1, damping=90), profile(2)], 1))
     write('fuzz_profilefile', 'compare-counts', table(3, 1) + b'\0' + table(2, 0))
+
+
+def game_documents():
+    def rules(games=None, **changes):
+        d = {'format': 'zud-wheel-games', 'version': 1, 'enabled': True,
+             'defaultProfile': 'Road', 'games': games if games is not None else [
+                 {'name': 'Endurance Racer', 'executable': 'EnduranceRacer-Win64-Shipping.exe',
+                  'profile': 'GT3'},
+                 {'name': 'Rally Stages', 'executable': 'rallystages', 'profile': 'Rally'}]}
+        for key, value in changes.items():
+            if value is None:
+                del d[key]
+            else:
+                d[key] = value
+        return json.dumps(d, indent=4, ensure_ascii=False).encode('utf-8') + b'\n'
+
+    def game(**changes):
+        g = {'name': 'Rally Stages', 'executable': 'rallystages', 'profile': 'Rally'}
+        for key, value in changes.items():
+            if value is None:
+                del g[key]
+            else:
+                g[key] = value
+        return g
+
+    good = {
+        'two-games': rules(),
+        'no-games': rules([]),
+        'default-null': rules(defaultProfile=None),
+        'disabled': rules(enabled=False),
+        'same-executable': rules([game(), game(name='Other', executable='RALLYSTAGES', profile='B')]),
+        'unicode': rules([game(name='\u00dcbung \u6f22\u5b57', executable='\u00e9t\u00e9.exe',
+                               profile='Caf\u00e9')], defaultProfile=' x '),
+        'escapes': b'{"format": "zud-wheel-games", "version": 1, "enabled": true, "games": '
+                   b'[{"name": "a\\u0000b", "executable": "\\ud83c\\udfce.exe", "profile": "%1"}]}',
+    }
+    good['default-absent'] = json.dumps(
+        {'format': 'zud-wheel-games', 'version': 1, 'enabled': True, 'games': []}).encode()
+    bad = {
+        'not-json': b'{"format": "zud-wheel-games",',
+        'not-object': b'[]',
+        'wrong-format': rules(format='zud-wheel-profiles'),
+        'newer-version': rules(version=2),
+        'version-text': rules(version='1'),
+        'enabled-missing': rules(enabled=None),
+        'enabled-text': rules(enabled='yes'),
+        'default-blank': rules(defaultProfile='  '),
+        'default-number': rules(defaultProfile=3),
+        'games-missing': rules(games=None),
+        'games-object': rules(games={}),
+        'game-not-object': rules(['%1']),
+        'name-missing': rules([game(name=None)]),
+        'executable-blank': rules([game(executable=' ')]),
+        'executable-folder': rules([game(executable='C:\\Games\\x.exe')]),
+        'executable-slash': rules([game(executable='bin/x')]),
+        'profile-number': rules([game(profile=7)]),
+        'unknown-field': rules([game(args='%2')]),
+        'key-twice': b'{"format": "zud-wheel-games", "version": 1, "enabled": true, '
+                     b'"games": [], "games": [{"name": 1}]}',
+    }
+    # Text a person's editor may leave behind: read or refused, never mangled.
+    edge = {
+        'lone-surrogate': b'{"format": "zud-wheel-games", "version": 1, "enabled": true, "games": '
+                          b'[{"name": "a", "executable": "\\ud800.exe", "profile": "p"}]}',
+        'bad-utf8': rules([game(name='X')]).replace(b'"X"', b'"\xff\xfe"'),
+    }
+    for name, data in good.items():
+        write('fuzz_gamerules', 'good-' + name, data)
+    for name, data in bad.items():
+        write('fuzz_gamerules', 'bad-' + name, data)
+    for name, data in edge.items():
+        write('fuzz_gamerules', 'edge-' + name, data)
 
 
 if __name__ == '__main__':
