@@ -73,6 +73,17 @@ foreach(script postinst postrm)
   endif()
 endforeach()
 
+# The user unit runs the program where the package puts it, not where the
+# build's own install prefix would have.
+if(WATCH_UNIT)
+  execute_process(COMMAND dpkg-deb --fsys-tarfile "${deb}"
+                  COMMAND tar -xO "./${WATCH_UNIT}"
+                  OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT text MATCHES "\nExecStart=/${CLI} watch\n")
+    fail("the package's ${WATCH_UNIT} does not run /${CLI} watch:\n${text}")
+  endif()
+endif()
+
 file(STRINGS "${CHANGELOG}" first LIMIT_COUNT 1)
 if(NOT first MATCHES "^${PACKAGE} \\(${VERSION}\\) ")
   fail("the changelog's newest entry is '${first}', the package is ${PACKAGE} ${VERSION}")

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a build into a scratch prefix and checks that every file of the
 # desktop integration landed where the desktop looks for it and agrees with
-# the others (binary, menu entry, metainfo, icons, udev rule). Run by CTest
+# the others (binary, menu entry, metainfo, icons, udev rule, systemd user
+# unit). Run by CTest
 # as `cmake -D... -P CheckInstall.cmake`; validators run on the result.
 cmake_minimum_required(VERSION 3.16)
 
@@ -26,8 +27,12 @@ set(desktop "${PREFIX}/${DATADIR}/applications/${APP_ID}.desktop")
 set(metainfo "${PREFIX}/${DATADIR}/metainfo/${APP_ID}.metainfo.xml")
 set(icons "${PREFIX}/${DATADIR}/icons/hicolor")
 set(rule "${PREFIX}/${UDEV_RULE}")
+set(unit "")
+if(WATCH_UNIT)
+  set(unit "${PREFIX}/${WATCH_UNIT}")
+endif()
 
-foreach(f IN ITEMS "${binary}" "${cli}" "${desktop}" "${metainfo}" "${rule}"
+foreach(f IN ITEMS "${binary}" "${cli}" "${desktop}" "${metainfo}" "${rule}" ${unit}
                    "${icons}/scalable/apps/${APP_ID}.svg")
   if(NOT EXISTS "${f}")
     fail("not installed: ${f}")
@@ -126,6 +131,30 @@ if(EXISTS "${rule}")
   file(READ "${rule}" text)
   if(NOT text MATCHES "TAG\\+=\"uaccess\"")
     fail("the installed udev rule does not tag the devices for uaccess")
+  endif()
+endif()
+
+# The user unit runs the installed command line's watch, starts with the
+# user's session and comes back after a failure; systemd-analyze, where
+# there is one, finds nothing wrong with it (the manual page it names is
+# not installed system-wide here, so that lookup is left out).
+if(unit AND EXISTS "${unit}")
+  file(STRINGS "${unit}" lines)
+  foreach(expected IN ITEMS "ExecStart=${cli} watch" "WantedBy=default.target"
+                            "Restart=on-failure")
+    list(FIND lines "${expected}" at)
+    if(at EQUAL -1)
+      fail("the installed unit ${unit} lacks the line ${expected}")
+    endif()
+  endforeach()
+  if(SYSTEMD_ANALYZE)
+    execute_process(COMMAND "${SYSTEMD_ANALYZE}" verify --man=no "${unit}"
+      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
+      fail("systemd-analyze verify finds fault with ${unit} (${rc}):\n${out}")
+    endif()
+  else()
+    message(STATUS "systemd-analyze not found: the unit's syntax is not verified")
   endif()
 endif()
 

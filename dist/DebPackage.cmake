@@ -78,6 +78,7 @@ if(ZUD_BUILD_TESTS AND ZUD_SANITIZE STREQUAL "")
     usr/${CMAKE_INSTALL_DATADIR}/metainfo/${ZUD_APP_ID}.metainfo.xml
     usr/${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps/${ZUD_APP_ID}.svg
     usr/${ZUD_UDEV_RULES_DIR}/${ZUD_UDEV_RULE}
+    "$<$<TARGET_EXISTS:zud-wheel>:usr/${ZUD_SYSTEMD_USER_UNIT_DIR}/${ZUD_WATCH_UNIT}>"
     usr/${CMAKE_INSTALL_MANDIR}/man1/ZUD_wheel_tool.1.gz
     "$<$<TARGET_EXISTS:zud-wheel>:usr/${CMAKE_INSTALL_MANDIR}/man1/zud-wheel.1.gz>"
     usr/${ZUD_DEB_DOCDIR}/copyright
@@ -108,6 +109,8 @@ if(ZUD_BUILD_TESTS AND ZUD_SANITIZE STREQUAL "")
       -DCHANGELOG=${CMAKE_CURRENT_SOURCE_DIR}/debian/changelog
       "-DDEPENDS=libc6;libhidapi-hidraw0;libqt5widgets5"
       -DLINTIAN=${LINTIAN}
+      "-DWATCH_UNIT=$<$<TARGET_EXISTS:zud-wheel>:usr/${ZUD_SYSTEMD_USER_UNIT_DIR}/${ZUD_WATCH_UNIT}>"
+      -DCLI=usr/${CMAKE_INSTALL_BINDIR}/zud-wheel
       -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckDeb.cmake)
   set_tests_properties(deb_package PROPERTIES FIXTURES_REQUIRED installed_tree)
 endif()
