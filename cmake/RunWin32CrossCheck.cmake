@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds cmake/win32-check with a MinGW-w64 toolchain file:
 #   cmake -DSOURCE_DIR=<project> -DBINARY_DIR=<scratch> -DTOOLCHAIN=<file>
-#         -DHIDAPI_INCLUDE_DIR=<dir> -P RunWin32CrossCheck.cmake
+#         -DHIDAPI_INCLUDE_DIR=<dir> [-DQT_INCLUDE_DIR=<dir>] -P RunWin32CrossCheck.cmake
 cmake_minimum_required(VERSION 3.16)
 
 include(${TOOLCHAIN})
@@ -14,6 +14,7 @@ execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/cmake/win32-check -B ${BINARY_DIR}
           -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_BUILD_TYPE=Release
           -DZUD_SOURCE_DIR=${SOURCE_DIR} -DHIDAPI_INCLUDE_DIR=${HIDAPI_INCLUDE_DIR}
+          -DQT_INCLUDE_DIR=${QT_INCLUDE_DIR}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "configuring the Windows cross build failed")

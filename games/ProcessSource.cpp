@@ -5,8 +5,10 @@
 
 std::unique_ptr<ProcessSource> systemProcessSource()
 {
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX)
     return std::make_unique<ProcProcessSource>();
+#elif defined(Q_OS_WIN)
+    return std::make_unique<ToolhelpProcessSource>();
 #else
     return nullptr;
 #endif

@@ -47,6 +47,24 @@ private:
 };
 #endif
 
+#ifdef Q_OS_WIN
+// A Toolhelp snapshot of every process: the pid, the program's full path (its
+// file name alone where the process cannot be opened) as executable, no
+// first argument (another process's command line lies in that process's own
+// memory), and the creation time as the start time. A process that cannot be
+// opened has the start time 0, so it counts as started before all others;
+// the list is in pid order, so among those the matching's tie goes to the
+// lowest pid. When no snapshot can be taken the last list is given again:
+// an empty one would read as every game having ended.
+class ToolhelpProcessSource : public ProcessSource {
+public:
+    QVector<ProcessInfo> processes() override;
+
+private:
+    QVector<ProcessInfo> last_;
+};
+#endif
+
 // The processes of the system this runs on; null where there is no source
 // for it.
 std::unique_ptr<ProcessSource> systemProcessSource();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# make test-windows: cross-compiles the Windows read layer's tests
-# (tst_hidsplit_win32.cpp) with MinGW-w64 and runs them under Wine, once per
+# make test-windows: cross-compiles the tests of the Windows read layer
+# (tst_hidsplit_win32.cpp) and of the Toolhelp process list
+# (tst_toolhelp_win32.cpp) with MinGW-w64 and runs them under Wine, once per
 # architecture named (x86_64, i686), each in a Wine prefix of its own under
 # the build folder.
 #
@@ -78,6 +79,9 @@ have_wine32() {
 }
 
 hidapi_include=$(pkg-config --variable=includedir hidapi-hidraw)/hidapi
+# The host's Qt headers, for the compile check of the game rules' Windows
+# side (left out where Qt's development files are not installed).
+qt_include=$(pkg-config --variable=includedir Qt5Core 2>/dev/null || true)
 
 for arch in "$@"; do
     case $arch in
@@ -98,8 +102,12 @@ for arch in "$@"; do
     bin=$build/$arch
     cmake -S "$src/cmake/win32-check" -B "$bin" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-w64-$arch.cmake" \
-        -DZUD_SOURCE_DIR="$src" -DHIDAPI_INCLUDE_DIR="$hidapi_include" >/dev/null
-    cmake --build "$bin" -j"$jobs" --target tst_hidsplit_win32
+        -DZUD_SOURCE_DIR="$src" -DHIDAPI_INCLUDE_DIR="$hidapi_include" \
+        -DQT_INCLUDE_DIR="$qt_include" >/dev/null
+    targets="tst_hidsplit_win32 tst_toolhelp_win32"
+    [ -z "$qt_include" ] || targets="$targets zud_win32_games"
+    # shellcheck disable=SC2086 # one word per target
+    cmake --build "$bin" -j"$jobs" --target $targets
 
     echo "== $arch: running under Wine"
     export WINEPREFIX=$build/wine-$arch WINEARCH=$winearch WINEDEBUG=-all
@@ -111,7 +119,9 @@ for arch in "$@"; do
             exit 1
         }
     fi
-    timeout 300 "$loader" "$bin/tst_hidsplit_win32.exe"
+    for test in tst_hidsplit_win32 tst_toolhelp_win32; do
+        timeout 300 "$loader" "$bin/$test.exe"
+    done
     echo "== $arch: done in $((SECONDS - started)) s"
 done
 
