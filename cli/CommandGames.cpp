@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `select-profile` and `run`: make a wheel base profile current by its name,
 // with the verified switch the game rules use; `run` switches for the time a
-// command runs and back after it.
+// command runs and back after it. `watch` applies the game rules until it is
+// stopped.
 #include "cli/Commands.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/WheelBaseExchange.h"
 
 #include "devices/UsbDeviceZudWheelBase.h"
+#include "games/GameRules.h"
+#include "games/GameWatcher.h"
 #include "games/ProfileSwitcher.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <limits>
 
@@ -84,6 +88,38 @@ int switchProfile(DeviceSession &session, const QString &id, const QString &name
 
 // The status a shell gives a command that could not be started.
 constexpr int notStarted = 127;
+
+// "to "GT3" for Endurance Racer" or "to "Road": no listed game runs", the
+// tail of every line about one switch.
+QString switchText(const QString &profile, const QString &game)
+{
+    if (game.isEmpty())
+        return QStringLiteral("to \"%1\": no listed game runs").arg(printableText(profile));
+    return QStringLiteral("to \"%1\" for %2").arg(printableText(profile), printableText(game));
+}
+
+// A message of several lines that may quote names from the device or the
+// rules file: each line as a terminal may show it.
+QString printableLines(const QString &text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = printableText(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString rulesSummary(const GameRules &rules)
+{
+    const QString games = rules.games.size() == 1
+                              ? QStringLiteral("1 game")
+                              : QStringLiteral("%1 games").arg(rules.games.size());
+    if (!rules.enabled)
+        return QStringLiteral("%1, switching is off").arg(games);
+    if (rules.defaultProfile.isEmpty())
+        return QStringLiteral("%1, no default profile").arg(games);
+    return QStringLiteral("%1, default profile \"%2\"")
+        .arg(games, printableText(rules.defaultProfile));
+}
 
 } // namespace
 
@@ -175,4 +211,109 @@ int runWithProfile(CommandContext &context)
     if (switchProfile(session, id, previousName, previous) != CliExit::done)
         console.err(notBack);
     return status;
+}
+
+int runWatch(CommandContext &context)
+{
+    CliConsole &console = context.console;
+    DeviceSession session(console, context.timeouts);
+    session.start();
+    // A wheel base named by its path need not be there yet (the watch may
+    // start before it is plugged in), but a device of another kind there is
+    // a mistake.
+    if (!context.devicePath.isEmpty()) {
+        if (UsbDevice *device = session.device(context.devicePath)) {
+            DeviceKind kind;
+            if (!deviceKindOf(device, kind) || kind != DeviceKind::WheelBase) {
+                QString id;
+                return session.select(context.devicePath, {DeviceKind::WheelBase}, id);
+            }
+        }
+    }
+
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session,
+                     [&] { session.requestStop(interrupts.cause()); });
+
+    const QString rulesPath = gameRulesPath();
+    GameWatcher watcher(session.manager());
+    watcher.setRulesPath(rulesPath);
+    watcher.setDevicePath(context.devicePath);
+    const auto idOf = [](UsbDeviceZudWheelBase *wheelBase) {
+        return wheelBase ? printableText(wheelBase->getId()) : QStringLiteral("the wheel base");
+    };
+    QObject::connect(
+        &watcher, &GameWatcher::switched, &session,
+        [&](UsbDeviceZudWheelBase *wheelBase, const QString &profile, const QString &game) {
+            console.out(
+                QStringLiteral("Switched %1 %2.").arg(idOf(wheelBase), switchText(profile, game)));
+        });
+    QObject::connect(&watcher, &GameWatcher::switchFailed, &session,
+                     [&](UsbDeviceZudWheelBase *wheelBase, const QString &profile,
+                         const QString &game, const QString &message) {
+                         console.err(QStringLiteral("Switching %1 %2 failed: %3")
+                                         .arg(idOf(wheelBase), switchText(profile, game),
+                                              printableLines(message)));
+                     });
+    QObject::connect(
+        &watcher, &GameWatcher::switchWaiting, &session,
+        [&](UsbDeviceZudWheelBase *wheelBase, const QString &profile, const QString &game) {
+            console.err(QStringLiteral("Switching %1 %2 waits for the wheel base.")
+                            .arg(idOf(wheelBase), switchText(profile, game)));
+        });
+    // A missing file is told once at the start; again only when it goes.
+    bool rulesFileSeen = QFileInfo::exists(rulesPath);
+    QObject::connect(&watcher, &GameWatcher::rulesLoaded, &session, [&] {
+        if (QFileInfo::exists(rulesPath)) {
+            rulesFileSeen = true;
+            console.err(QStringLiteral("Rules read from %1: %2.")
+                            .arg(rulesPath, rulesSummary(watcher.rules())));
+        } else if (rulesFileSeen) {
+            rulesFileSeen = false;
+            console.err(QStringLiteral("The rules file %1 is gone; nothing is switched until it "
+                                       "is back.")
+                            .arg(rulesPath));
+        }
+    });
+    QObject::connect(&watcher, &GameWatcher::rulesRefused, &session, [&](const QString &error) {
+        console.err(QStringLiteral("Rules file refused: %1 The rules read before it stay in "
+                                   "force.")
+                        .arg(printableText(error)));
+    });
+    // The other watcher by its program and process id, without what it
+    // does (switching profiles, which goes without saying here).
+    QString otherWatcher;
+    QObject::connect(&watcher, &GameWatcher::standbyChanged, &session,
+                     [&](bool standingBy, const QString &holder) {
+                         if (standingBy) {
+                             const int pidEnd = holder.indexOf(QLatin1String(" (pid "));
+                             otherWatcher = printableText(
+                                 pidEnd < 0
+                                     ? holder
+                                     : holder.left(holder.indexOf(QLatin1Char(')'), pidEnd) + 1));
+                             console.err(QStringLiteral("%1 already switches the profiles; this "
+                                                        "watch switches nothing until it ends, "
+                                                        "then takes over.")
+                                             .arg(otherWatcher));
+                         } else {
+                             console.err(QStringLiteral("%1 no longer switches the profiles; "
+                                                        "this watch switches them now.")
+                                             .arg(otherWatcher));
+                         }
+                     });
+
+    if (!rulesFileSeen)
+        console.err(QStringLiteral("There is no rules file at %1 yet; it is read once it is "
+                                   "there.")
+                        .arg(rulesPath));
+    console.err(QStringLiteral("Watching for the listed games on %1 (Ctrl-C ends).")
+                    .arg(context.devicePath.isEmpty()
+                             ? QStringLiteral("every wheel base")
+                             : QStringLiteral("the wheel base at %1")
+                                   .arg(printableText(context.devicePath))));
+    watcher.start();
+    session.waitFor([] { return false; }, std::numeric_limits<int>::max());
+    watcher.stop();
+    console.err(QStringLiteral("Stopped by %1.").arg(session.stopCause()));
+    return CliExit::done;
 }

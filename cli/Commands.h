@@ -46,3 +46,4 @@ int runCenter(CommandContext &context);
 int runFactoryDefaults(CommandContext &context);
 int runSelectProfile(CommandContext &context);
 int runWithProfile(CommandContext &context);
+int runWatch(CommandContext &context);

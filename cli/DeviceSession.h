@@ -58,6 +58,9 @@ public:
     void start();
 
     CliConsole &console() { return console_; }
+    // For what follows every device of the session on its own (a game
+    // watcher); only from the top of a command, as the waits are.
+    UsbManager &manager() { return manager_; }
     const CliTimeouts &timeouts() const { return timeouts_; }
 
     // Every registered device, in the registry's order.

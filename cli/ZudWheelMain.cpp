@@ -309,6 +309,26 @@ const QList<CliCommand> &cliCommands()
                              QStringLiteral("NAME"))},
          runWithProfile,
          true},
+        {QStringLiteral("watch"),
+         QString(),
+         QStringLiteral("Switches the wheel base's profile when a listed game starts or ends."),
+         QStringLiteral("Applies the game rules file $XDG_CONFIG_HOME/zud-wheel-tool/games.json "
+                        "(~/.config/zud-wheel-tool/games.json when unset; the watch says where "
+                        "it reads it) until Ctrl-C, SIGTERM or SIGHUP ends it (status 0): "
+                        "every second it looks at the running processes, and when a listed game "
+                        "starts it makes the game's profile current on each wheel base (the "
+                        "one at --device only, when given), as select-profile does; when no "
+                        "listed game runs any more, the default profile. A wheel base that "
+                        "arrives while a game runs gets the game's profile. One line per switch "
+                        "on standard output; failures and a rules file that is not valid on "
+                        "standard error. The file is read again when it changes; a missing file "
+                        "switches nothing until it is there. When another program already "
+                        "switches the profiles, it is named and this one waits and takes over "
+                        "when it ends."),
+         true,
+         {},
+         {},
+         runWatch},
     };
     return commands;
 }

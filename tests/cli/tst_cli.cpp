@@ -6,11 +6,14 @@
 #include "TestSupport.h"
 #include "cli/CliProgress.h"
 #include "cli/ZudWheelMain.h"
+#include "devices/ZudDeviceFactory.h"
+#include "games/GameWatcher.h"
 #include "profiles/ProfileBackupStore.h"
 #include "profiles/ProfileFile.h"
 #include "simulator/BootloaderEmulator.h"
 #include "simulator/PedalsEmulator.h"
 #include "simulator/WheelBaseEmulator.h"
+#include "usb/UsbManager.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -128,6 +131,8 @@ private slots:
     void selectProfile();
     void runWithProfile_data();
     void runWithProfile();
+    void watch_data();
+    void watch();
 
     void usage_data();
     void usage();
@@ -253,6 +258,165 @@ void TestCli::runWithProfile()
     QCOMPARE(wheelBase->currentProfile(), 2);
     if (status == 2)
         QVERIFY(!QFile::exists(flag));
+}
+
+namespace {
+
+// A copy of sleep under a game's executable name, so that the process list
+// of the system shows that name as its first argument.
+QString copySleepAs(const QString &path)
+{
+    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    if (sleep.isEmpty() || !QFile::copy(sleep, path))
+        return QString();
+    return path;
+}
+
+} // namespace
+
+void TestCli::watch_data()
+{
+    QTest::addColumn<QByteArray>("rules");  // games.json; empty: no file
+    QTest::addColumn<bool>("otherWatcher"); // another watcher switches at first
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QStringList>("out"); // the lines of standard output
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<int>("current"); // on the device at the end
+
+    const QByteArray rules = R"({"format": "zud-wheel-games", "version": 1, "enabled": true,
+        "defaultProfile": "Rally 0", "games": [
+        {"name": "Endurance Racer", "executable": "EnduranceRacer-Win64-Shipping.exe",
+         "profile": "Rally 3"},
+        {"name": "Rally Stages", "executable": "rallystages", "profile": "Rally 2"}]})";
+    const QStringList both{"Switched <path> to \"Rally 3\" for Endurance Racer.",
+                           "Switched <path> to \"Rally 0\": no listed game runs."};
+    QTest::newRow("game starts and ends, SIGTERM")
+        << rules << false << SIGTERM << both << "Stopped by SIGTERM." << 0;
+    QTest::newRow("another watcher first, then this one")
+        << rules << true << SIGINT << both
+        << "no longer switches the profiles; this watch switches them now." << 0;
+    // The profile is left as it is without a (valid) rules file.
+    QTest::newRow("no rules file, SIGHUP")
+        << QByteArray() << false << SIGHUP << QStringList()
+        << "There is no rules file at <config>/zud-wheel-tool/games.json yet" << 1;
+    QByteArray refused = rules;
+    refused.replace(R"("profile": "Rally 3")", R"("profile": "")");
+    QTest::newRow("refused rules file, Ctrl-C")
+        << refused << false << SIGINT << QStringList()
+        << "Game 1 \"Endurance Racer\": \"profile\" must be a text that is not empty." << 1;
+    QByteArray unknown = rules;
+    unknown.replace(R"("profile": "Rally 3")", R"("profile": "Rally 9")");
+    QTest::newRow("no such profile on the device, SIGTERM")
+        << unknown << false << SIGTERM << QStringList()
+        << "Switching <path> to \"Rally 9\" for Endurance Racer failed: The wheel base <path> "
+           "has no profile named \"Rally 9\"; the rule is skipped."
+        << 1;
+}
+
+// zud-wheel watch against the real process list: a copy of sleep named as a
+// game starts once the watch runs and is ended once its profile is current;
+// the signal comes once the default profile is back, or, where nothing is to
+// switch, once standard error shows err. With another watcher first, the
+// game starts while that one switches and this watch stands by; that one
+// then stops.
+void TestCli::watch()
+{
+    QFETCH(QByteArray, rules);
+    QFETCH(bool, otherWatcher);
+    QFETCH(int, signal);
+    QFETCH(QStringList, out);
+    QFETCH(QString, err);
+    QFETCH(int, current);
+    qputenv("XDG_CONFIG_HOME", file("config").toUtf8());
+    const QString rulesPath = file("config/zud-wheel-tool/games.json");
+    if (!rules.isEmpty()) {
+        QVERIFY(QDir().mkpath(file("config/zud-wheel-tool")));
+        QFile rulesFile(rulesPath);
+        QVERIFY(rulesFile.open(QIODevice::WriteOnly) && rulesFile.write(rules) == rules.size());
+    }
+    const QString game = copySleepAs(file("EnduranceRacer-Win64-Shipping.exe"));
+    QVERIFY(!game.isEmpty());
+    auto wheelBase = emu::WheelBaseEmulator::plug();
+    wheelBase->setProfiles(sampleProfiles(4), 1);
+    const QString path = pathOf(wheelBase->device());
+
+    // The other watcher has no wheel base of its own to switch.
+    UsbManager otherManager{createZudDevice};
+    GameWatcher other(otherManager);
+    other.setRulesPath(rulesPath);
+    other.setDevicePath(QStringLiteral("no such wheel base"));
+    if (otherWatcher)
+        other.start();
+
+    err.replace("<config>", file("config")).replace("<path>", path);
+    QList<QByteArray> bytes{"zud-wheel", "watch", "--device", path.toLocal8Bit(),
+                            shortWait.toLocal8Bit()};
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    QBuffer outBuffer, errBuffer;
+    outBuffer.open(QIODevice::WriteOnly);
+    errBuffer.open(QIODevice::WriteOnly);
+    QProcess process;
+    bool sent = false;
+    QString outWhileStandingBy = QStringLiteral("<not standing by>");
+    const auto stop = [&] {
+        if (!sent)
+            std::raise(signal);
+        sent = true;
+    };
+    QTimer step;
+    QObject::connect(&step, &QTimer::timeout, [&] {
+        const QByteArray text = outBuffer.data();
+        const QByteArray messages = errBuffer.data();
+        if (!messages.contains("Watching for the listed games"))
+            return;
+        if (out.isEmpty() && messages.contains(err.toUtf8()))
+            return stop();
+        if (process.state() == QProcess::NotRunning && !text.contains("for Endurance Racer.")) {
+            process.start(game, {"60"});
+            process.waitForStarted();
+        } else if (other.isRunning() && other.choice().game == "Endurance Racer") {
+            // That watcher has seen the game, and this one must not have
+            // switched for it.
+            outWhileStandingBy = QString::fromUtf8(text);
+            other.stop();
+        } else if (text.contains("for Endurance Racer.") &&
+                   process.state() != QProcess::NotRunning) {
+            process.kill();
+        } else if (text.contains("no listed game runs.")) {
+            stop();
+        }
+    });
+    step.start(5);
+    // A bound on a watch that never gets that far, so that it fails
+    // instead of hanging.
+    QTimer::singleShot(60000, stop);
+    const int status = zudWheelMain(int(argv.size()), argv.data(), outBuffer, errBuffer, false);
+    step.stop();
+    process.kill();
+    process.waitForFinished();
+
+    const QString outText = QString::fromUtf8(outBuffer.data());
+    const QString errText = QString::fromUtf8(errBuffer.data());
+    const QString all = outText + errText;
+    QCOMPARE(status, 0);
+    QStringList expected = out.replaceInStrings("<path>", path);
+    QCOMPARE(outText.split('\n', Qt::SkipEmptyParts), expected);
+    QVERIFY2(errText.contains(err), qPrintable(all));
+    QVERIFY2(errText.contains(QStringLiteral("Stopped by %1.")
+                                  .arg(signal == SIGINT    ? "Ctrl-C"
+                                       : signal == SIGTERM ? "SIGTERM"
+                                                           : "SIGHUP")),
+             qPrintable(all));
+    QCOMPARE(wheelBase->currentProfile(), current);
+    if (otherWatcher) {
+        QCOMPARE(outWhileStandingBy, QString());
+        QVERIFY2(errText.contains(QStringLiteral("(pid %1) already switches the profiles; this "
+                                                 "watch switches nothing")
+                                      .arg(QCoreApplication::applicationPid())),
+                 qPrintable(all));
+    }
 }
 
 void TestCli::usage_data()
