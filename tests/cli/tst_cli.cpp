@@ -133,6 +133,7 @@ private slots:
     void runWithProfile();
     void watch_data();
     void watch();
+    void demoWatch();
 
     void usage_data();
     void usage();
@@ -270,6 +271,21 @@ QString copySleepAs(const QString &path)
     if (sleep.isEmpty() || !QFile::copy(sleep, path))
         return QString();
     return path;
+}
+
+// Reads a child's output until it holds text, or the child ends or stays
+// silent for 30 s.
+bool readUntil(QProcess &process, QProcess::ProcessChannel channel, QByteArray &seen,
+               const QByteArray &text)
+{
+    process.setReadChannel(channel);
+    for (;;) {
+        seen += process.readAll();
+        if (seen.contains(text))
+            return true;
+        if (!process.waitForReadyRead(30000))
+            return false;
+    }
 }
 
 } // namespace
@@ -417,6 +433,36 @@ void TestCli::watch()
                                       .arg(QCoreApplication::applicationPid())),
                  qPrintable(all));
     }
+}
+
+// zud-wheel-demo watch writes its rule for DemoRacer.exe when there is no
+// rules file and switches the emulated wheel base when that process starts.
+void TestCli::demoWatch()
+{
+    const QString game = copySleepAs(file("DemoRacer.exe"));
+    QVERIFY(!game.isEmpty());
+    QProcess demo;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", file("config"));
+    demo.setProcessEnvironment(environment);
+    demo.start(ZUD_WHEEL_DEMO, {"watch"});
+    QVERIFY(demo.waitForStarted());
+    QByteArray out, err;
+    QVERIFY2(readUntil(demo, QProcess::StandardError, err, "Watching for the listed games"),
+             err.constData());
+    QVERIFY2(QFile::exists(file("config/zud-wheel-tool/games.json")), err.constData());
+    QProcess racer;
+    racer.start(game, {"60"});
+    QVERIFY(racer.waitForStarted());
+    const bool switched = readUntil(demo, QProcess::StandardOutput, out, "for Demo Racer.\n");
+    racer.kill();
+    racer.waitForFinished();
+    demo.terminate();
+    QVERIFY(demo.waitForFinished(30000));
+    QVERIFY2(switched && out.startsWith("Switched "),
+             (out + err + demo.readAllStandardError()).constData());
+    QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(demo.exitCode(), 0);
 }
 
 void TestCli::usage_data()
