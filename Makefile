@@ -179,6 +179,7 @@ bench: build
 	./$(BUILD)/bench/bench_firmware
 	./$(BUILD)/bench/bench_liveview
 	./$(BUILD)/bench/bench_logging
+	./$(BUILD)/bench/bench_gamewatcher
 	@if [ -x ./$(BUILD)/bench/bench_plotlibs ]; then ./$(BUILD)/bench/bench_plotlibs; \
 	 else echo "bench_plotlibs: not built (it compares with Qwt: apt-get install libqwt-qt5-dev)"; fi
 
