@@ -110,6 +110,11 @@ copy_libraries "$BUILD/ZUD_wheel_tool"
 # `zud-wheel update-firmware`.
 cp "$BUILD/zud-wheel" "$ROOT/zud/zud-wheel" 2>/dev/null || fail "zud-wheel is not built"
 copy_libraries "$BUILD/zud-wheel"
+# This machine's sleep, which tst_kernel_cli copies under a game's name for
+# `zud-wheel watch` to see (busybox's applets take their name from argv[0]).
+SLEEP=$(command -v sleep)
+cp -L "$SLEEP" "$ROOT/zud/sleep"
+copy_libraries "$SLEEP"
 
 # Qt's offscreen platform for programs with widgets, where Qt looks for it.
 QT_PLUGINS=$(qtpaths --plugin-dir 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt5/plugins)
@@ -142,7 +147,7 @@ n=0
 while [ ! -c /dev/uhid ] && [ \$n -lt 100 ]; do sleep 0.1; n=\$((n + 1)); done
 mkdir -m 0700 /tmp/runtime
 export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen QTEST_FUNCTION_TIMEOUT=300000
-export ZUD_UHID=/zud/bin/zud_uhid ZUD_TOOL=/zud/ZUD_wheel_tool ZUD_WHEEL=/zud/zud-wheel
+export ZUD_UHID=/zud/bin/zud_uhid ZUD_TOOL=/zud/ZUD_wheel_tool ZUD_WHEEL=/zud/zud-wheel ZUD_SLEEP=/zud/sleep
 export BENCH_SECONDS=${BENCH_SECONDS:-10}
 cd /tmp
 echo "=== ZUD-VM kernel \$(uname -r), \$(nproc) CPUs"

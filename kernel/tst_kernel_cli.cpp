@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zud-wheel against kernel HID devices: the installed program, run as a
-// child process, lists the uhid devices and updates a wheel base's firmware
-// through both replugs.
+// child process, lists the uhid devices, updates a wheel base's firmware
+// through both replugs, and switches a wheel base's profile while a game
+// runs.
 #include "KernelTestSupport.h"
 
 #include <QJsonArray>
@@ -57,6 +58,21 @@ QJsonArray profilesIn(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QJsonArray();
     return QJsonDocument::fromJson(file.readAll()).object().value("profiles").toArray();
+}
+
+// Reads a child's output until it holds text, or the child ends or stays
+// silent for timeoutMs.
+bool readUntil(QProcess &process, QProcess::ProcessChannel channel, QByteArray &seen,
+               const QByteArray &text, int timeoutMs = 120000)
+{
+    for (;;) {
+        process.setReadChannel(channel);
+        seen += process.readAll();
+        if (seen.contains(text))
+            return true;
+        if (!process.waitForReadyRead(timeoutMs))
+            return false;
+    }
 }
 
 QByteArray readFile(const QString &path)
@@ -153,6 +169,62 @@ private slots:
         const QString answer =
             emu.command(QString("profiles %1 %2").arg(tag).arg(dir.filePath("table")));
         QVERIFY2(answer.startsWith("ok count=3 current=2 "), qPrintable(answer));
+    }
+
+    // zud-wheel watch with a rules file: a copy of sleep named as the game
+    // starts, and the uhid wheel base's current profile becomes the game's;
+    // once it ends, the default profile is current again.
+    void cli_watchSwitchesWhileAGameRuns()
+    {
+        QTemporaryDir dir;
+        ktest::Emulator emu;
+        QVERIFY(emu.start());
+        const int tag = emu.plug("plug wheel 20 3");
+        QVERIFY(tag > 0);
+        QVERIFY(!emu.takeEvent("plugged").isNull());
+
+        QVERIFY(QDir().mkpath(dir.filePath("config/zud-wheel-tool")));
+        QFile rules(dir.filePath("config/zud-wheel-tool/games.json"));
+        QVERIFY(rules.open(QIODevice::WriteOnly));
+        rules.write(R"({"format": "zud-wheel-games", "version": 1, "enabled": true,
+            "defaultProfile": "Factory 0", "games": [{"name": "Endurance Racer",
+            "executable": "EnduranceRacer-Win64-Shipping.exe", "profile": "Factory 2"}]})");
+        rules.close();
+        // busybox's sleep takes its applet from its name: the machine has a
+        // program of its own to copy.
+        const QString game = dir.filePath("EnduranceRacer-Win64-Shipping.exe");
+        QVERIFY(QFile::copy(qEnvironmentVariable("ZUD_SLEEP", "/bin/sleep"), game));
+
+        QProcess watch;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        watch.setProcessEnvironment(environment);
+        watch.start(ktest::programPath("ZUD_WHEEL", "../zud-wheel"), {"watch"});
+        QByteArray out, err;
+        QVERIFY2(readUntil(watch, QProcess::StandardError, err, "Watching for the listed games"),
+                 err.constData());
+
+        QProcess racer;
+        racer.start(game, {"600"});
+        QVERIFY(racer.waitForStarted());
+        QVERIFY2(readUntil(watch, QProcess::StandardOutput, out, "for Endurance Racer.\n"),
+                 (out + err + watch.readAllStandardError()).constData());
+        QString answer = emu.command(QString("profiles %1 %2").arg(tag).arg(dir.filePath("t")));
+        QVERIFY2(answer.startsWith("ok count=3 current=2 "), qPrintable(answer));
+
+        racer.kill();
+        racer.waitForFinished();
+        QVERIFY2(readUntil(watch, QProcess::StandardOutput, out, "no listed game runs.\n"),
+                 (out + err + watch.readAllStandardError()).constData());
+        answer = emu.command(QString("profiles %1 %2").arg(tag).arg(dir.filePath("t")));
+        QVERIFY2(answer.startsWith("ok count=3 current=0 "), qPrintable(answer));
+
+        watch.terminate();
+        QVERIFY(watch.waitForFinished(60000));
+        QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(watch.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts).size(), 2);
     }
 
     void cli_updatesFirmwareThroughBothReplugs()
