@@ -292,8 +292,8 @@ void GameWatcher::switchEnded(Target &target)
         break;
     case ProfileSwitcher::Outcome::UnknownName:
         emit switchFailed(wheelBase, target.switchingTo, target.switchingFor,
-                          tr("%1 has no profile named \"%2\"; the rule is skipped.")
-                              .arg(wheelBase->displayName(), target.switchingTo));
+                          tr("The wheel base has no profile named \"%1\"; the rule is skipped.")
+                              .arg(target.switchingTo));
         break;
     case ProfileSwitcher::Outcome::ReadBackDiffers:
         emit switchFailed(wheelBase, target.switchingTo, target.switchingFor, switcher->message());

@@ -324,8 +324,8 @@ void TestCli::watch_data()
     unknown.replace(R"("profile": "Rally 3")", R"("profile": "Rally 9")");
     QTest::newRow("no such profile on the device, SIGTERM")
         << unknown << false << SIGTERM << QStringList()
-        << "Switching <path> to \"Rally 9\" for Endurance Racer failed: The wheel base <path> "
-           "has no profile named \"Rally 9\"; the rule is skipped."
+        << "Switching <path> to \"Rally 9\" for Endurance Racer failed: The wheel base has "
+           "no profile named \"Rally 9\"; the rule is skipped."
         << 1;
 }
 
