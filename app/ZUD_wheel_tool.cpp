@@ -29,7 +29,7 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
       liveView(this, ui, selection, logging), telemetry(this, ui, selection),
       editor(this, ui, selection, controls, liveView), firmware(this, selection, editor),
       guidance(this, ui, selection, controls),
-      deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor)
+      deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor), games(this, ui, selection)
 {
     // Who follows the selection, in this order: the recorder takes each
     // update ahead of the live view, and the window's slots are connected
@@ -45,7 +45,10 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
             &FirmwareUpdateFlow::selectionLeaving);
     connect(&selection, &DeviceSelection::entered, &firmware,
             &FirmwareUpdateFlow::selectionEntered);
-    connect(&selection, &DeviceSelection::left, this, [this] { setUiEnabled(false); });
+    connect(&selection, &DeviceSelection::left, this, [this] {
+        setUiEnabled(false);
+        games.profileNamesChanged();
+    });
     setUiEnabled(false);
 
     qRegisterMetaType<uint16_t>("uint16_t");

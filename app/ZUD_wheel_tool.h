@@ -6,6 +6,7 @@
 #include "app/DeviceList.h"
 #include "app/DeviceSelection.h"
 #include "app/FirmwareUpdateFlow.h"
+#include "app/GamesPage.h"
 #include "app/LiveView.h"
 #include "app/SettingsEditor.h"
 #include "app/TelemetryView.h"
@@ -40,6 +41,7 @@ class ZUD_wheel_tool;
 //   FirmwareUpdateFlow  the bootloader button and the firmware update
 //   TelemetryView       the recorder and the Scope page
 //   WindowGuidance      the hint, captions, shortcuts and tab order
+//   GamesPage           the "Games" page and its rules file
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
@@ -71,6 +73,8 @@ public:
     // there to answer. Returns one line that says what was done, for the
     // terminal.
     QString closeForSignal(int signalNumber);
+
+    GamesPage &gamesPage() { return games; }
 
 protected:
     // Asks before unsaved profile edits are dropped with the window.
@@ -115,7 +119,11 @@ private slots:
     }
     void drawWheel(int16_t axis_value) { liveView.drawWheel(axis_value); }
     void drawPedals(uint16_t x, uint16_t y, uint16_t z) { liveView.drawPedals(x, y, z); }
-    void onSettingsLoaded(UsbDevice *device) { editor.settingsLoaded(device); }
+    void onSettingsLoaded(UsbDevice *device)
+    {
+        editor.settingsLoaded(device);
+        games.profileNamesChanged();
+    }
     void onSettingsLoadFailed(UsbDevice *device, QString message)
     {
         editor.settingsLoadFailed(device, message);
@@ -169,6 +177,7 @@ private:
     FirmwareUpdateFlow firmware;
     WindowGuidance guidance;
     DeviceList deviceList;
+    GamesPage games;
     // Set once a signal ends the window: closing then asks nothing.
     bool closingForSignal = false;
 };

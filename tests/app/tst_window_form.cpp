@@ -148,7 +148,11 @@ void WindowFormTest::arrangementAndNames()
         "column[label_debugEncoderRawCaption label_debugEncoderRaw] "
         "column[label_debugFfbInCaption label_debugFfbIn] "
         "column[label_debugFfbOutCaption label_debugFfbOut]] "
-        "spacer20x40 pushButton_Logging]]"
+        "spacer20x40 pushButton_Logging]] "
+        "Games:column[checkBox_SwitchProfiles tableWidget_Games "
+        "row[pushButton_AddGame pushButton_RemoveGame spacer20x20] "
+        "row[label_DefaultProfile comboBox_DefaultProfile] "
+        "label_GamesMessage]"
         "}]]";
     QCOMPARE(describeLayout(form.centralWidget->layout()), expected);
 

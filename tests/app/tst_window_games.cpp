@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's side of profiles that follow the game: the "Games" page and
+// its rules file.
+#include "FindChild.h"
+#include "WindowRig.h"
+
+#include "games/ProcessSource.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QtTest>
+
+using namespace wintest;
+
+namespace {
+
+struct FakeProcesses : ProcessSource {
+    QVector<ProcessInfo> list;
+    QVector<ProcessInfo> processes() override { return list; }
+};
+
+const ProcessInfo enduranceRacer{40, 400, "C:\\Games\\EnduranceRacer.exe", "/usr/bin/wine"};
+const ProcessInfo rallyStages{41, 410, "/usr/games/rallystages", "/usr/games/rallystages"};
+
+// One game on Factory 1, "Factory 0" when no game runs.
+GameRules startingRules()
+{
+    GameRules rules;
+    rules.defaultProfile = QStringLiteral("Factory 0");
+    rules.games.append({QStringLiteral("Endurance Racer"), QStringLiteral("EnduranceRacer.exe"),
+                        QStringLiteral("Factory 1")});
+    return rules;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray rulesFile()
+{
+    return readFile(gameRulesPath());
+}
+
+void writeRules(const GameRules &rules)
+{
+    QString error;
+    if (!writeGameRulesFile(gameRulesPath(), rules, error))
+        qFatal("%s", qPrintable(error));
+}
+
+// A wheel base with Factory 0, 1 and 2, the first one current, whose
+// settings have loaded in the window.
+bool plugThreeProfiles(WindowRig &rig)
+{
+    emu::WheelBaseEmulator::Config config = quietWheel();
+    config.factoryProfileCount = 3;
+    return rig.plug(config) && QTest::qWaitFor([&] { return rig.ready(); }, 5000);
+}
+
+} // namespace
+
+class WindowGamesTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir config;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        QCoreApplication::setApplicationName(QStringLiteral("zud-wheel-tool"));
+        QVERIFY(gameRulesPath().startsWith(config.path()));
+    }
+    void init() { QFile::remove(gameRulesPath()); }
+    void cleanup() { vhid::unplugAll(); }
+
+    void pageWritesEachChange_data();
+    void pageWritesEachChange();
+    void pageShowsAFileWrittenElsewhere();
+    void badFileIsShownAndKept_data();
+    void badFileIsShownAndKept();
+};
+
+void WindowGamesTest::pageWritesEachChange_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("expected");
+    auto row = [](const char *change, const std::function<void(GameRules &)> &edit) {
+        GameRules rules = startingRules();
+        edit(rules);
+        QTest::newRow(change) << QString::fromLatin1(change) << gameRulesToJson(rules);
+    };
+    row("switching off", [](GameRules &r) { r.enabled = false; });
+    row("keep current", [](GameRules &r) { r.defaultProfile.clear(); });
+    row("default profile", [](GameRules &r) { r.defaultProfile = QStringLiteral("Factory 2"); });
+    row("game profile", [](GameRules &r) { r.games[0].profile = QStringLiteral("Factory 2"); });
+    row("game name", [](GameRules &r) { r.games[0].name = QStringLiteral("Endurance"); });
+    row("executable", [](GameRules &r) { r.games[0].executable = QStringLiteral("er.exe"); });
+    row("executable with a folder", [](GameRules &) {});
+    row("empty name", [](GameRules &) {});
+    row("remove", [](GameRules &r) { r.games.clear(); });
+    row("add typed", [](GameRules &r) {
+        r.games.append({QStringLiteral("Rally Stages"), QStringLiteral("rallystages.exe"),
+                        QStringLiteral("Factory 2")});
+    });
+    row("add running", [](GameRules &r) {
+        r.games.append({QStringLiteral("rallystages"), QStringLiteral("rallystages"),
+                        QStringLiteral("Factory 0")});
+    });
+}
+
+// Every change on the page is in the file at once; a refused cell edit
+// leaves the file as it was.
+void WindowGamesTest::pageWritesEachChange()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, expected);
+    writeRules(startingRules());
+    WindowRig rig;
+    QVERIFY(plugThreeProfiles(rig));
+    FakeProcesses processes;
+    processes.list = {enduranceRacer, rallyStages};
+    GamesPage &page = rig.window.gamesPage();
+    page.setProcessSource(&processes);
+    auto *table = child<QTableWidget>(rig.window, "tableWidget_Games");
+    auto *defaultBox = child<QComboBox>(rig.window, "comboBox_DefaultProfile");
+    QCOMPARE(table->rowCount(), 1);
+    auto *gameBox = qobject_cast<QComboBox *>(table->cellWidget(0, 2));
+    QVERIFY(gameBox);
+    QCOMPARE(gameBox->currentText(), QStringLiteral("Factory 1"));
+    QCOMPARE(defaultBox->itemText(0), QStringLiteral("Keep current"));
+
+    auto activate = [](QComboBox *box, const QString &text) {
+        const int index = box->findText(text);
+        QVERIFY(index >= 0);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    };
+    if (change == "switching off") {
+        QTest::mouseClick(child<QCheckBox>(rig.window, "checkBox_SwitchProfiles"), Qt::LeftButton,
+                          {}, QPoint(5, 5));
+    } else if (change == "keep current") {
+        activate(defaultBox, "Keep current");
+    } else if (change == "default profile") {
+        activate(defaultBox, "Factory 2");
+    } else if (change == "game profile") {
+        activate(gameBox, "Factory 2");
+    } else if (change == "game name") {
+        table->item(0, 0)->setText("Endurance");
+    } else if (change == "executable") {
+        table->item(0, 1)->setText("er.exe");
+    } else if (change == "executable with a folder") {
+        table->item(0, 1)->setText("C:\\Games\\er.exe");
+        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("EnduranceRacer.exe"));
+    } else if (change == "empty name") {
+        table->item(0, 0)->setText(" ");
+        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Endurance Racer"));
+    } else if (change == "remove") {
+        table->setCurrentCell(0, 0);
+        rig.click("pushButton_RemoveGame");
+    } else {
+        rig.click("pushButton_AddGame");
+        QDialog *dialog = page.addGameDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        if (change == "add typed") {
+            child<QLineEdit>(*dialog, "lineEdit_Executable")->setText("rallystages.exe");
+            QCOMPARE(child<QLineEdit>(*dialog, "lineEdit_GameName")->text(),
+                     QStringLiteral("rallystages"));
+            QTest::keyClicks(child<QLineEdit>(*dialog, "lineEdit_GameName"), "x");
+            child<QLineEdit>(*dialog, "lineEdit_GameName")->setText("Rally Stages");
+            activate(child<QComboBox>(*dialog, "comboBox_GameProfile"), "Factory 2");
+        } else {
+            auto *list = child<QListWidget>(*dialog, "listWidget_Processes");
+            QCOMPARE(list->count(), 2); // EnduranceRacer.exe, rallystages
+            list->setCurrentRow(1);
+        }
+        dialog->accept();
+        QCOMPARE(table->rowCount(), 2);
+    }
+    QCOMPARE(rulesFile(), expected);
+}
+
+// A file changed by someone else shows on the page; a profile the wheel
+// base does not have stays visible and stays in the file.
+void WindowGamesTest::pageShowsAFileWrittenElsewhere()
+{
+    WindowRig rig;
+    QVERIFY(plugThreeProfiles(rig));
+    auto *table = child<QTableWidget>(rig.window, "tableWidget_Games");
+    QCOMPARE(table->rowCount(), 0);
+    QVERIFY(!rig.window.gamesPage().switchingWanted()); // no file: nothing switches
+    GameRules rules = startingRules();
+    rules.games[0].profile = QStringLiteral("Wet");
+    rules.games.append({QStringLiteral("Rally Stages"), QStringLiteral("rallystages"),
+                        QStringLiteral("Factory 2")});
+    writeRules(rules);
+    QTRY_COMPARE(table->rowCount(), 2); // looked at by the page itself
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("Rally Stages"));
+    auto *gameBox = qobject_cast<QComboBox *>(table->cellWidget(0, 2));
+    QCOMPARE(gameBox->currentText(), QStringLiteral("Wet (not on the wheel base)"));
+    // Another row's change keeps the name that is not on the device.
+    auto *otherBox = qobject_cast<QComboBox *>(table->cellWidget(1, 2));
+    otherBox->setCurrentIndex(0);
+    emit otherBox->activated(0);
+    rules.games[1].profile = QStringLiteral("Factory 0");
+    QCOMPARE(rulesFile(), gameRulesToJson(rules));
+}
+
+void WindowGamesTest::badFileIsShownAndKept_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("not JSON") << QByteArray("{ \"format\": \"zud-wheel-games\", ") << "games.json";
+    QTest::newRow("field") << QByteArray(gameRulesToJson(startingRules()))
+                                  .replace("\"profile\": \"Factory 1\"", "\"profile\": 7")
+                           << "\"profile\"";
+}
+
+// A rules file that cannot be used is named with its fault, and nothing on
+// the page can write over it until it has been fixed.
+void WindowGamesTest::badFileIsShownAndKept()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QVERIFY(QDir().mkpath(QFileInfo(gameRulesPath()).absolutePath()));
+    {
+        QFile file(gameRulesPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    WindowRig rig;
+    QVERIFY(plugThreeProfiles(rig));
+    const QString message = child<QLabel>(rig.window, "label_GamesMessage")->text();
+    QVERIFY2(message.startsWith("The games file cannot be used: ") && message.contains(shown),
+             qPrintable(message));
+    for (const char *name : {"checkBox_SwitchProfiles", "pushButton_AddGame",
+                             "pushButton_RemoveGame", "comboBox_DefaultProfile"})
+        QVERIFY2(!child<QWidget>(rig.window, name)->isEnabled(), name);
+    QTest::mouseClick(child<QCheckBox>(rig.window, "checkBox_SwitchProfiles"), Qt::LeftButton, {},
+                      QPoint(5, 5));
+    QVERIFY(!rig.window.gamesPage().switchingWanted());
+    QCOMPARE(readFile(gameRulesPath()), bytes);
+
+    // Fixed by hand: the page takes it up and is editable again.
+    writeRules(startingRules());
+    rig.window.gamesPage().reload();
+    QVERIFY(child<QLabel>(rig.window, "label_GamesMessage")->text().isEmpty());
+    QVERIFY(child<QWidget>(rig.window, "pushButton_AddGame")->isEnabled());
+    QCOMPARE(child<QTableWidget>(rig.window, "tableWidget_Games")->rowCount(), 1);
+}
+
+QTEST_MAIN(WindowGamesTest)
+#include "tst_window_games.moc"
