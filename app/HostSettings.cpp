@@ -7,6 +7,8 @@
 
 namespace {
 const char *const windowGeometryKey = "window/geometry";
+const char *const closeToTrayKey = "tray/closeToTray";
+const char *const startAtLoginKey = "tray/startAtLogin";
 } // namespace
 
 QString HostSettings::filePath()
@@ -27,6 +29,38 @@ bool HostSettings::saveWindow(const QWidget &window)
 {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(QLatin1String(windowGeometryKey), window.saveGeometry());
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool HostSettings::closeToTray() const
+{
+    return QSettings(filePath(), QSettings::IniFormat)
+        .value(QLatin1String(closeToTrayKey), false)
+        .toBool();
+}
+
+bool HostSettings::setCloseToTray(bool on)
+{
+    return store(closeToTrayKey, on);
+}
+
+bool HostSettings::startAtLogin() const
+{
+    return QSettings(filePath(), QSettings::IniFormat)
+        .value(QLatin1String(startAtLoginKey), false)
+        .toBool();
+}
+
+bool HostSettings::setStartAtLogin(bool on)
+{
+    return store(startAtLoginKey, on);
+}
+
+bool HostSettings::store(const char *key, bool on)
+{
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(QLatin1String(key), on);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

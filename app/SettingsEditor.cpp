@@ -366,6 +366,17 @@ bool SettingsEditor::hasUnsavedEdits() const
     return unsavedChanges->isModified();
 }
 
+void SettingsEditor::profileSwitched(UsbDevice *device)
+{
+    UsbDeviceZudWheelBase *wheelBase = selection.wheelBase();
+    if (!wheelBase || device != wheelBase)
+        return;
+    // The switch read the table back: it is what the device holds, and
+    // the new current profile is no edit of the user's.
+    unsavedChanges->expectLoad();
+    settingsLoaded(wheelBase);
+}
+
 bool SettingsEditor::backupBefore(const QString &reason)
 {
     return profileFiles->backupBefore(reason);

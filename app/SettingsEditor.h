@@ -70,6 +70,10 @@ public:
     // Only for actions the user started: the question runs an event loop.
     bool mayDropProfileEdits(std::function<void()> retry);
     bool hasUnsavedEdits() const;
+    // The wheel base's profile was switched by this program (by hand or
+    // for a game) and its table read back: when it is the selected one,
+    // the editor shows that table as loaded from the device.
+    void profileSwitched(UsbDevice *device);
     // Backs up the loaded table before an operation the user started that
     // overwrites or drops it; false when the user chose to stop.
     bool backupBefore(const QString &reason);

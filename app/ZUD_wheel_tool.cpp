@@ -8,8 +8,10 @@
 #include "devices/ZudDeviceFactory.h"
 #include "ui_ZUD_wheel_tool.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMetaType>
+#include <QStatusBar>
 
 // The form, set up on the window before the features are built on it. The
 // rim picture lives in this static library; a resource compiled into a
@@ -29,7 +31,9 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
       liveView(this, ui, selection, logging), telemetry(this, ui, selection),
       editor(this, ui, selection, controls, liveView), firmware(this, selection, editor),
       guidance(this, ui, selection, controls),
-      deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor), games(this, ui, selection)
+      deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor), games(this, ui, selection),
+      tray(nullptr, usbManager),
+      trayOptions(this, ui->checkBox_CloseToTray, ui->checkBox_StartAtLogin)
 {
     // Who follows the selection, in this order: the recorder takes each
     // update ahead of the live view, and the window's slots are connected
@@ -63,6 +67,20 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
             openMessageBox(this, QMessageBox::Warning, tr("No access to the device"), message);
         },
         Qt::QueuedConnection);
+
+    // Profiles switched by hand from the tray.
+    tray.setRefusal(
+        [this](UsbDeviceZudWheelBase &wheelBase) { return handSwitchRefusal(wheelBase); });
+    connect(&tray, &TrayIcon::switched, this, &ZUD_wheel_tool::profileSwitched);
+    connect(&tray, &TrayIcon::message, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(&tray, &TrayIcon::showWanted, this, &ZUD_wheel_tool::showFromTray);
+    connect(&tray, &TrayIcon::quitWanted, this, &ZUD_wheel_tool::quit);
+    // With an icon in the tray, a hidden window does not end the program:
+    // the program ends when the window really closes.
+    if (tray.showIcon())
+        QApplication::setQuitOnLastWindowClosed(false);
+
     usbManager.start(false);
 }
 
@@ -102,12 +120,71 @@ QString ZUD_wheel_tool::closeForSignal(int signalNumber)
 
 void ZUD_wheel_tool::closeEvent(QCloseEvent *event)
 {
+    if (!closingForSignal && !quitting && trayOptions.closeToTray() && tray.isIconShown()) {
+        // The program goes on in the tray; unsaved edits stay in the editor.
+        hide();
+        event->ignore();
+        return;
+    }
+    const bool quit = quitting;
     if (!closingForSignal && selection.wheelBase() &&
-        !editor.mayDropProfileEdits([this] { close(); })) {
+        !editor.mayDropProfileEdits([this, quit] { quit ? this->quit() : (void)close(); })) {
         event->ignore();
         return;
     }
     QMainWindow::closeEvent(event);
+    if (event->isAccepted() && !QApplication::quitOnLastWindowClosed())
+        QCoreApplication::quit();
+}
+
+bool ZUD_wheel_tool::startInTray()
+{
+    if (tray.isIconShown())
+        return true;
+    statusBar()->showMessage(noTrayText());
+    return false;
+}
+
+QString ZUD_wheel_tool::noTrayText()
+{
+    return tr("There is no system tray on this desktop, so the window is shown instead.");
+}
+
+void ZUD_wheel_tool::quit()
+{
+    // A question about unsaved edits needs the window.
+    if (isHidden())
+        showFromTray();
+    quitting = true;
+    close();
+    quitting = false;
+}
+
+void ZUD_wheel_tool::showFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void ZUD_wheel_tool::profileSwitched(UsbDeviceZudWheelBase *wheelBase)
+{
+    editor.profileSwitched(wheelBase);
+    if (wheelBase == selection.wheelBase())
+        games.profileNamesChanged();
+}
+
+QString ZUD_wheel_tool::handSwitchRefusal(UsbDeviceZudWheelBase &wheelBase) const
+{
+    if (&wheelBase == selection.wheelBase() && editor.hasUnsavedEdits())
+        return tr("The profiles on %1 have unsaved edits: save or discard them first. The "
+                  "profile was not switched.")
+            .arg(wheelBase.getProductString());
+    if (wheelBase.holdsTurn() || wheelBase.isWaitingForTurn())
+        return tr("%1 is busy with a load, a save or a switch: choose the profile again when it "
+                  "is done.")
+            .arg(wheelBase.getProductString());
+    return QString();
 }
 
 void ZUD_wheel_tool::connectSelected()

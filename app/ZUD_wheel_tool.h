@@ -10,6 +10,8 @@
 #include "app/LiveView.h"
 #include "app/SettingsEditor.h"
 #include "app/TelemetryView.h"
+#include "app/TrayIcon.h"
+#include "app/TrayOptions.h"
 #include "app/WindowGuidance.h"
 #include "devices/ZudUsbReports.h"
 #include "usb/UsbManager.h"
@@ -21,6 +23,7 @@
 
 class QCloseEvent;
 class UsbDevice;
+class UsbDeviceZudWheelBase;
 
 namespace Ui {
 class ZUD_wheel_tool;
@@ -42,6 +45,8 @@ class ZUD_wheel_tool;
 //   TelemetryView       the recorder and the Scope page
 //   WindowGuidance      the hint, captions, shortcuts and tab order
 //   GamesPage           the "Games" page and its rules file
+//   TrayIcon            the tray icon, its menu and notifications
+//   TrayOptions         close to the tray, start at login
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
@@ -74,7 +79,17 @@ public:
     // terminal.
     QString closeForSignal(int signalNumber);
 
+    // Started with --tray: stays hidden with its icon in the tray; false,
+    // with a line in the status bar, where there is no tray (the caller
+    // then shows the window).
+    bool startInTray();
+    static QString noTrayText();
+    // Closes the window and ends the program, as "Quit" in the tray menu
+    // does (unsaved edits are asked about).
+    void quit();
+
     GamesPage &gamesPage() { return games; }
+    TrayIcon &trayIcon() { return tray; }
 
 protected:
     // Asks before unsaved profile edits are dropped with the window.
@@ -162,6 +177,12 @@ private:
     // names, and disconnects them when the selection leaves it.
     void connectSelected();
     void disconnectSelected();
+    // This program switched the wheel base's profile and read its table
+    // back: the editor and the Games page show it.
+    void profileSwitched(UsbDeviceZudWheelBase *wheelBase);
+    void showFromTray();
+    // Why a hand switch from the tray may not start now, or empty.
+    QString handSwitchRefusal(UsbDeviceZudWheelBase &wheelBase) const;
 
     // Built and set up first: the features below find their widgets in it.
     Ui::ZUD_wheel_tool *ui;
@@ -178,6 +199,10 @@ private:
     WindowGuidance guidance;
     DeviceList deviceList;
     GamesPage games;
+    TrayIcon tray;
+    TrayOptions trayOptions;
     // Set once a signal ends the window: closing then asks nothing.
     bool closingForSignal = false;
+    // Closing ends the program rather than going to the tray.
+    bool quitting = false;
 };

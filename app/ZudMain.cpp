@@ -64,7 +64,18 @@ int zudMain(int argc, char **argv, const std::function<void(ZUD_wheel_tool &)> &
                          // status names the signal below.
                          QCoreApplication::exit(0);
                      });
-    window->show();
+    // --tray: hidden, with the icon in the tray (as the login start runs
+    // it); where there is no tray, the window shows after all.
+    bool inTray = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--tray") == 0)
+            inTray = true;
+    if (inTray && !window->startInTray()) {
+        std::fprintf(stderr, "%s\n", qPrintable(ZUD_wheel_tool::noTrayText()));
+        inTray = false;
+    }
+    if (!inTray)
+        window->show();
     if (onShown)
         onShown(*window);
     const int result = application.exec();

@@ -152,7 +152,7 @@ void WindowFormTest::arrangementAndNames()
         "Games:column[checkBox_SwitchProfiles tableWidget_Games "
         "row[pushButton_AddGame pushButton_RemoveGame spacer20x20] "
         "row[label_DefaultProfile comboBox_DefaultProfile] "
-        "label_GamesMessage]"
+        "label_GamesMessage checkBox_CloseToTray checkBox_StartAtLogin]"
         "}]]";
     QCOMPARE(describeLayout(form.centralWidget->layout()), expected);
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's side of profiles that follow the game: the "Games" page and
-// its rules file.
+// its rules file, the tray menu and start at login.
 #include "FindChild.h"
 #include "WindowRig.h"
 
+#include "app/HostSettings.h"
+#include "app/LoginStart.h"
 #include "games/ProcessSource.h"
 
 #include <QCheckBox>
@@ -11,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -56,6 +60,22 @@ void writeRules(const GameRules &rules)
         qFatal("%s", qPrintable(error));
 }
 
+QStringList actionTexts(QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts << (action->isChecked() ? QStringLiteral("[x] ") : QString()) + action->text();
+    return texts;
+}
+
+QAction *action(QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
 // A wheel base with Factory 0, 1 and 2, the first one current, whose
 // settings have loaded in the window.
 bool plugThreeProfiles(WindowRig &rig)
@@ -87,6 +107,8 @@ private slots:
     void pageShowsAFileWrittenElsewhere();
     void badFileIsShownAndKept_data();
     void badFileIsShownAndKept();
+    void trayMenuSwitchesByHand();
+    void trayAndLoginOptions();
 };
 
 void WindowGamesTest::pageWritesEachChange_data()
@@ -255,6 +277,73 @@ void WindowGamesTest::badFileIsShownAndKept()
     QVERIFY(child<QLabel>(rig.window, "label_GamesMessage")->text().isEmpty());
     QVERIFY(child<QWidget>(rig.window, "pushButton_AddGame")->isEnabled());
     QCOMPARE(child<QTableWidget>(rig.window, "tableWidget_Games")->rowCount(), 1);
+}
+
+// The tray menu lists the wheel base's profiles with the current one
+// checked; choosing one switches the device, never with unsaved edits.
+void WindowGamesTest::trayMenuSwitchesByHand()
+{
+    WindowRig rig;
+    QVERIFY(plugThreeProfiles(rig));
+    TrayIcon &tray = rig.window.trayIcon();
+    tray.rebuildMenu();
+    QMenu *menu = tray.menu();
+    QCOMPARE(actionTexts(menu), (QStringList{"ZUD Wheel Base", "[x] Factory 0", "Factory 1",
+                                             "Factory 2", "", "Show", "Quit"}));
+
+    // Unsaved edits: refused, and said so.
+    auto *force = child<QSlider>(rig.window, "horiSlider_Force");
+    force->setValue(force->value() == 10 ? 20 : 10);
+    QVERIFY(rig.window.isWindowModified());
+    action(menu, "Factory 2")->trigger();
+    QVERIFY2(rig.status().contains("unsaved edits"), qPrintable(rig.status()));
+    QCOMPARE(rig.emulator->currentProfile(), 0);
+
+    rig.click("pushButton_SaveConfig");
+    QVERIFY(QTest::qWaitFor([&] { return !rig.window.isWindowModified() && rig.ready(); }, 5000));
+    tray.rebuildMenu();
+    action(menu, "Factory 2")->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return rig.emulator->currentProfile() == 2; }, 10000));
+    QTRY_COMPARE(rig.profiles()->currentText(), QStringLiteral("Factory 2"));
+    QVERIFY(!rig.window.isWindowModified());
+    QVERIFY2(!rig.status().contains("another program"), qPrintable(rig.status()));
+    tray.rebuildMenu();
+    QVERIFY(actionTexts(menu).contains("[x] Factory 2"));
+}
+
+// Close to the tray and start at login are kept on this computer; the
+// latter writes a valid autostart entry that starts the program in the tray,
+// and removes it.
+void WindowGamesTest::trayAndLoginOptions()
+{
+    QVERIFY(LoginStart::entryPath().startsWith(config.path() + "/autostart/"));
+    QFile::remove(LoginStart::entryPath());
+    {
+        WindowRig rig;
+        // Offscreen there is no tray: --tray shows the window and says why.
+        QVERIFY(!rig.window.startInTray());
+        QCOMPARE(rig.status(), ZUD_wheel_tool::noTrayText());
+        auto *login = child<QCheckBox>(rig.window, "checkBox_StartAtLogin");
+        auto *closeToTray = child<QCheckBox>(rig.window, "checkBox_CloseToTray");
+        QVERIFY(!login->isChecked() && !closeToTray->isChecked());
+        QTest::mouseClick(login, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(closeToTray, Qt::LeftButton, {}, QPoint(5, 5));
+        const QByteArray entry = readFile(LoginStart::entryPath());
+        QVERIFY2(entry.contains("\nExec=ZUD_wheel_tool --tray\n"), entry.constData());
+        QProcess validate;
+        validate.start("desktop-file-validate", {LoginStart::entryPath()});
+        if (validate.waitForFinished(10000)) // where the tool is installed
+            QVERIFY2(validate.exitCode() == 0 && validate.readAll().isEmpty(),
+                     qPrintable(LoginStart::entryPath()));
+        QVERIFY(HostSettings().startAtLogin() && HostSettings().closeToTray());
+    }
+    WindowRig rig;
+    auto *login = child<QCheckBox>(rig.window, "checkBox_StartAtLogin");
+    QVERIFY(login->isChecked() &&
+            child<QCheckBox>(rig.window, "checkBox_CloseToTray")->isChecked());
+    QTest::mouseClick(login, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(!QFile::exists(LoginStart::entryPath()));
+    QVERIFY(!HostSettings().startAtLogin());
 }
 
 QTEST_MAIN(WindowGamesTest)
