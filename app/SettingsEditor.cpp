@@ -45,6 +45,8 @@ SettingsEditor::SettingsEditor(QMainWindow *window, Ui::ZUD_wheel_tool *form,
     deviceBoxes = new DeviceMessageBoxes(window);
     unsavedChanges = new UnsavedChangesGuard(window, ui->pushButton_SaveConfig);
     saveVerifier = new SaveVerifier(window, unsavedChanges);
+    connect(unsavedChanges, &UnsavedChangesGuard::modifiedChanged, this,
+            &SettingsEditor::unsavedEditsChanged);
     setUpSharing();
     profileFiles = new ProfileFilesController(
         window, ui->profileLayout, unsavedChanges, [this] { return this->selection.wheelBase(); },

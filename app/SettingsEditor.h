@@ -85,6 +85,11 @@ public:
     // empty string when there were none.
     QString backupForEnd();
 
+signals:
+    // The selected wheel base's profiles got unsaved edits, or have none
+    // any more (saved, discarded, or the wheel base is no longer selected).
+    void unsavedEditsChanged(bool unsaved);
+
 private:
     // The selected device is leaving the bus: the status bar says what
     // became of a save and of unsaved edits, without a dialog.

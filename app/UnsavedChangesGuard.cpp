@@ -61,6 +61,7 @@ void UnsavedChangesGuard::refresh()
 {
     if (baselinePending)
         return; // the editor is being filled after a load
+    const bool was = modified;
     modified = wheelBase && hasLoaded && profileTableOf(*wheelBase) != baseline;
     window->setWindowModified(modified);
     QFont font = saveButton->font();
@@ -69,6 +70,8 @@ void UnsavedChangesGuard::refresh()
         saveButton->setFont(font);
     }
     saveButton->setProperty("unsavedChanges", modified);
+    if (modified != was)
+        emit modifiedChanged(modified);
 }
 
 UnsavedChangesGuard::Decision UnsavedChangesGuard::confirmDiscard()

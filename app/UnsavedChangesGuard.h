@@ -57,6 +57,10 @@ public:
     // Puts the table the edits were made on back into the wheel base.
     void revertEdits();
 
+signals:
+    // isModified() changed.
+    void modifiedChanged(bool modified);
+
 private:
     QMainWindow *window;
     QPushButton *saveButton;

@@ -33,7 +33,8 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
       guidance(this, ui, selection, controls),
       deviceList(ui->comboBox_UsbDevice, usbManager, selection, editor), games(this, ui, selection),
       tray(nullptr, usbManager),
-      trayOptions(this, ui->checkBox_CloseToTray, ui->checkBox_StartAtLogin)
+      trayOptions(this, ui->checkBox_CloseToTray, ui->checkBox_StartAtLogin),
+      switching(this, usbManager, selection, editor, games, tray)
 {
     // Who follows the selection, in this order: the recorder takes each
     // update ahead of the live view, and the window's slots are connected
@@ -68,10 +69,11 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
         },
         Qt::QueuedConnection);
 
-    // Profiles switched by hand from the tray.
+    // Profiles switched by hand from the tray, or for a game.
     tray.setRefusal(
         [this](UsbDeviceZudWheelBase &wheelBase) { return handSwitchRefusal(wheelBase); });
     connect(&tray, &TrayIcon::switched, this, &ZUD_wheel_tool::profileSwitched);
+    connect(&switching, &GameSwitching::switched, this, &ZUD_wheel_tool::profileSwitched);
     connect(&tray, &TrayIcon::message, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     connect(&tray, &TrayIcon::showWanted, this, &ZUD_wheel_tool::showFromTray);
@@ -86,6 +88,8 @@ ZUD_wheel_tool::ZUD_wheel_tool(QWidget *parent)
 
 ZUD_wheel_tool::~ZUD_wheel_tool()
 {
+    // No switch starts on the way out.
+    switching.setRunning(false);
     // Leave the selection while the device still exists; this also closes a
     // firmware progress dialog.
     on_comboBox_UsbDevice_currentIndexChanged(-1);
@@ -180,7 +184,7 @@ QString ZUD_wheel_tool::handSwitchRefusal(UsbDeviceZudWheelBase &wheelBase) cons
         return tr("The profiles on %1 have unsaved edits: save or discard them first. The "
                   "profile was not switched.")
             .arg(wheelBase.getProductString());
-    if (wheelBase.holdsTurn() || wheelBase.isWaitingForTurn())
+    if (switching.isSwitching(wheelBase) || wheelBase.holdsTurn() || wheelBase.isWaitingForTurn())
         return tr("%1 is busy with a load, a save or a switch: choose the profile again when it "
                   "is done.")
             .arg(wheelBase.getProductString());

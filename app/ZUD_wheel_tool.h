@@ -6,6 +6,7 @@
 #include "app/DeviceList.h"
 #include "app/DeviceSelection.h"
 #include "app/FirmwareUpdateFlow.h"
+#include "app/GameSwitching.h"
 #include "app/GamesPage.h"
 #include "app/LiveView.h"
 #include "app/SettingsEditor.h"
@@ -47,6 +48,7 @@ class ZUD_wheel_tool;
 //   GamesPage           the "Games" page and its rules file
 //   TrayIcon            the tray icon, its menu and notifications
 //   TrayOptions         close to the tray, start at login
+//   GameSwitching       the game watcher while switching is on
 //
 // Slots that a device or the manager calls (device list, the selected
 // device's signals, and everything they call, the selection change
@@ -90,6 +92,7 @@ public:
 
     GamesPage &gamesPage() { return games; }
     TrayIcon &trayIcon() { return tray; }
+    GameSwitching &gameSwitching() { return switching; }
 
 protected:
     // Asks before unsaved profile edits are dropped with the window.
@@ -201,6 +204,7 @@ private:
     GamesPage games;
     TrayIcon tray;
     TrayOptions trayOptions;
+    GameSwitching switching;
     // Set once a signal ends the window: closing then asks nothing.
     bool closingForSignal = false;
     // Closing ends the program rather than going to the tray.

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's side of profiles that follow the game: the "Games" page and
-// its rules file, the tray menu and start at login.
+// its rules file, the tray menu, start at login, and the window's game
+// watcher on an emulated wheel base with processes of the test's own.
 #include "FindChild.h"
 #include "WindowRig.h"
 
 #include "app/HostSettings.h"
 #include "app/LoginStart.h"
+#include "games/GameWatcher.h"
 #include "games/ProcessSource.h"
 
 #include <QCheckBox>
@@ -109,6 +111,7 @@ private slots:
     void badFileIsShownAndKept();
     void trayMenuSwitchesByHand();
     void trayAndLoginOptions();
+    void watcherSwitchesWaitsAndStandsBy();
 };
 
 void WindowGamesTest::pageWritesEachChange_data()
@@ -268,7 +271,7 @@ void WindowGamesTest::badFileIsShownAndKept()
         QVERIFY2(!child<QWidget>(rig.window, name)->isEnabled(), name);
     QTest::mouseClick(child<QCheckBox>(rig.window, "checkBox_SwitchProfiles"), Qt::LeftButton, {},
                       QPoint(5, 5));
-    QVERIFY(!rig.window.gamesPage().switchingWanted());
+    QVERIFY(!rig.window.gameSwitching().watcher());
     QCOMPARE(readFile(gameRulesPath()), bytes);
 
     // Fixed by hand: the page takes it up and is editable again.
@@ -344,6 +347,68 @@ void WindowGamesTest::trayAndLoginOptions()
     QTest::mouseClick(login, Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(!QFile::exists(LoginStart::entryPath()));
     QVERIFY(!HostSettings().startAtLogin());
+}
+
+// The window's watcher switches the wheel base for a game and back, shows
+// the new profile in the editor, waits while there are unsaved edits, and
+// stands by while another watcher switches.
+void WindowGamesTest::watcherSwitchesWaitsAndStandsBy()
+{
+    writeRules(startingRules());
+    WindowRig rig;
+    QVERIFY(plugThreeProfiles(rig));
+    FakeProcesses processes;
+
+    rig.window.gameSwitching().setProcessSource(&processes);
+    QVERIFY(rig.window.gameSwitching().watcher());
+    auto *switching = child<QCheckBox>(rig.window, "checkBox_SwitchProfiles");
+    QTest::mouseClick(switching, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(!rig.window.gameSwitching().watcher());
+
+    // Another watcher holds the lock (with no rules to apply) when switching
+    // is turned on again.
+    GameWatcher other(rig.window.manager(), &processes);
+    other.setRulesPath(config.filePath("none.json"));
+    other.start();
+    QTest::mouseClick(switching, Qt::LeftButton, {}, QPoint(5, 5));
+    GameWatcher *watcher = rig.window.gameSwitching().watcher();
+    QVERIFY(watcher && watcher->isStandingBy());
+    const QString note = child<QLabel>(rig.window, "label_GamesMessage")->text();
+    QVERIFY2(note.endsWith(QStringLiteral("(pid %1) switches profiles, so this window does not "
+                                          "switch them.")
+                               .arg(QCoreApplication::applicationPid())),
+             qPrintable(note));
+    processes.list = {enduranceRacer};
+    watcher->poll();
+    QTest::qWait(300);
+    QCOMPARE(rig.emulator->currentProfile(), 0);
+
+    // The other one ends: this window takes over and switches.
+    other.stop();
+    watcher->poll();
+    QVERIFY(QTest::qWaitFor([&] { return rig.emulator->currentProfile() == 1; }, 10000));
+    QTRY_COMPARE(rig.window.trayIcon().lastNotification(),
+                 QStringLiteral("Factory 1 for Endurance Racer"));
+    QCOMPARE(rig.profiles()->currentText(), QStringLiteral("Factory 1"));
+    QVERIFY(!rig.window.isWindowModified());
+    QVERIFY(child<QLabel>(rig.window, "label_GamesMessage")->text().isEmpty());
+
+    // The game ends while the editor holds unsaved edits: the switch back waits.
+    auto *force = child<QSlider>(rig.window, "horiSlider_Force");
+    force->setValue(force->value() == 10 ? 20 : 10);
+    processes.list.clear();
+    watcher->poll();
+    QCOMPARE(rig.status(), QStringLiteral("Switching to \"Factory 0\" waits until the edits on "
+                                          "ZUD Wheel Base are saved or discarded."));
+    QTest::qWait(300);
+    QCOMPARE(rig.emulator->currentProfile(), 1);
+    rig.click("pushButton_SaveConfig");
+    QVERIFY(QTest::qWaitFor([&] { return rig.emulator->currentProfile() == 0; }, 10000));
+    QTRY_COMPARE(rig.window.trayIcon().lastNotification(),
+                 QStringLiteral("Factory 0, as no listed game is running"));
+    QCOMPARE(rig.profiles()->currentText(), QStringLiteral("Factory 0"));
+    QVERIFY(!rig.window.isWindowModified());
+    QVERIFY2(!rig.status().contains("another program"), qPrintable(rig.status()));
 }
 
 QTEST_MAIN(WindowGamesTest)
