@@ -186,7 +186,9 @@ bench: build
 # docs/screenshot.png: the demo, shown on a virtual X display, pictured once
 # its wheel base has loaded and turned; docs/debug-page.png: the same on the
 # "Debug" page; docs/no-device.png: the demo with nothing plugged in, as a
-# first-time user sees the window. Xvfb is installed only for this target.
+# first-time user sees the window; docs/games-page.png: the "Games" page with
+# the demo's game rule; docs/tray-menu.png: the tray icon's menu, opened on
+# its own (Xvfb has no tray). Xvfb is installed only for this target.
 # Each picture starts without the window's remembered size and place.
 SCREENSHOT_PACKAGES = xvfb xauth
 SCREENSHOT_SCENE = ./$(BUILD)/ZUD_wheel_tool_demo
@@ -197,7 +199,8 @@ screenshot: build
 	cmake --build $(BUILD) -j$(JOBS) --target zud_grab_screen ZUD_wheel_tool_demo
 	mkdir -p docs
 	for shot in "screenshot.png 3000" "debug-page.png 3000 --debug-page" \
-	            "no-device.png 2000 --no-devices"; do \
+	            "no-device.png 2000 --no-devices" "games-page.png 3000 --games-page" \
+	            "tray-menu.png 3000 --tray-menu"; do \
 	  set -- $$shot; picture=$$1; delay=$$2; shift 2; rm -rf $(SCREENSHOT_CONFIG); \
 	  env -u QT_QPA_PLATFORMTHEME XDG_CONFIG_HOME=$(SCREENSHOT_CONFIG) QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" \
 	    sh -c '$(SCREENSHOT_SCENE) "$$@" >/dev/null & scene=$$!; \
