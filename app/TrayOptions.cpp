@@ -11,6 +11,10 @@ TrayOptions::TrayOptions(QMainWindow *window, QCheckBox *closeToTray, QCheckBox 
     : window(window), startAtLoginBox(startAtLogin), closeToTray_(settings.closeToTray())
 {
     closeToTray->setChecked(closeToTray_);
+#ifdef Q_OS_WIN
+    // The entry is a freedesktop autostart entry, which Windows does not read.
+    startAtLogin->hide();
+#endif
     startAtLogin->setChecked(settings.startAtLogin());
     connect(closeToTray, &QCheckBox::clicked, this, &TrayOptions::closeToTrayClicked);
     connect(startAtLogin, &QCheckBox::clicked, this, &TrayOptions::startAtLoginClicked);
