@@ -16,7 +16,7 @@ struct Run {
     QString err;
 };
 
-Run runHarness(const QTemporaryDir &home, const QString &action)
+Run runHarness(const QTemporaryDir &home, const QString &action, const QStringList &arguments = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -25,7 +25,7 @@ Run runHarness(const QTemporaryDir &home, const QString &action)
     env.insert("XDG_DATA_HOME", home.filePath("data"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(home.path());
-    process.start(QCoreApplication::applicationDirPath() + "/window_harness", QStringList());
+    process.start(QCoreApplication::applicationDirPath() + "/window_harness", arguments);
     Run run;
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -91,6 +91,18 @@ private slots:
         QVERIFY(QFileInfo::exists(home.filePath("config/zud-wheel-tool/settings.ini")));
         QVERIFY2(runHarness(home, "report").err.contains("geometry 40 30 700 520\n"),
                  qPrintable(runHarness(home, "report").err));
+    }
+
+    // --tray where there is no tray (offscreen): said on stderr, and the
+    // window shows after all.
+    void trayOptionWithoutATray()
+    {
+        QTemporaryDir home;
+        const Run run = runHarness(home, "report", {"--tray"});
+        QVERIFY2(run.err.contains("There is no system tray on this desktop, so the window is "
+                                  "shown instead.\n") &&
+                     run.err.contains("shown 1\n"),
+                 qPrintable(run.err));
     }
 };
 

@@ -6,7 +6,8 @@
 //   "signal N"        with the settings loaded, an unsaved edit, a log open
 //                     and a step test running, raises signal N;
 //   "place X Y W H"   puts the window there and closes it;
-//   "report"          prints "geometry X Y W H" and closes the window.
+//   "report"          prints "geometry X Y W H" and "shown 0|1" and closes
+//                     the window.
 // At the end it prints "force F", the wheel base's last test force.
 #include "StepTestDriver.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char **argv)
         } else {
             const QRect at = window.geometry();
             std::fprintf(stderr, "geometry %d %d %d %d\n", at.x(), at.y(), at.width(), at.height());
+            std::fprintf(stderr, "shown %d\n", int(window.isVisible()));
             QTimer::singleShot(0, &window, &QWidget::close);
         }
     });
