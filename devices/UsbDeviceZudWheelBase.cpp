@@ -247,6 +247,7 @@ void UsbDeviceZudWheelBase::handleProfileRead(const uint8_t *report)
     if (index + 1 == profileCount) {
         finishLoadSettings();
         endExchange(LoadTurn);
+        emit onTableReceived(this);
         emit onSettingsLoaded(this);
     } else {
         await(Awaited::ProfileRead, index + 1);

@@ -47,6 +47,12 @@ public:
     ZudUsbWheelBaseProfile profiles[maxProfiles] = {};
 
 signals:
+    // A load of this object's own has ended, and profiles holds the table
+    // exactly as the device sent it. Emitted just before onSettingsLoaded,
+    // whose receivers may change the table in memory (the editor writes
+    // back what it shows); for a caller that must send the table back as
+    // it was read.
+    void onTableReceived(UsbDevice *device);
     void onSettingsLoaded(UsbDevice *device);
     void onSettingsLoadFailed(UsbDevice *device, QString message);
     void onSettingsSaved(UsbDevice *device);

@@ -42,8 +42,9 @@ void ProfileSwitcher::begin(UsbDeviceZudWheelBase *wheelBase)
     previous_.clear();
     backupPath_.clear();
     connections_ = {
-        connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoaded, this,
-                &ProfileSwitcher::loaded),
+        // The table as received: what the window's editor writes back into
+        // it when it fills its controls is no part of a switch.
+        connect(wheelBase, &UsbDeviceZudWheelBase::onTableReceived, this, &ProfileSwitcher::loaded),
         connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsSaved, this, &ProfileSwitcher::saved),
         connect(wheelBase, &UsbDeviceZudWheelBase::onSettingsLoadFailed, this,
                 &ProfileSwitcher::refused),
@@ -97,13 +98,17 @@ void ProfileSwitcher::loaded(UsbDevice *from)
         }
         sent_ = before_;
         sent_.currentProfile = index;
-        applyProfileTable(sent_, *device_);
         step_ = Step::Saving;
         emit stepStarted();
-        // Not from inside the device's signal: the save starts a new exchange.
+        // Not from inside the device's signal: the save starts a new
+        // exchange. The table goes into the device object only then, after
+        // the receivers of this load (the editor fills its controls from it
+        // and writes them back) have had it as it was read.
         QTimer::singleShot(0, this, [this] {
-            if (step_ == Step::Saving && device_)
-                device_->saveSettings();
+            if (step_ != Step::Saving || !device_)
+                return;
+            applyProfileTable(sent_, *device_);
+            device_->saveSettings();
         });
     } else if (step_ == Step::ReadingBack) {
         const QStringList differences = profileTableDifferences(sent_, profileTableOf(*device_));

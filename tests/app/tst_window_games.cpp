@@ -304,10 +304,16 @@ void WindowGamesTest::trayMenuSwitchesByHand()
 
     rig.click("pushButton_SaveConfig");
     QVERIFY(QTest::qWaitFor([&] { return !rig.window.isWindowModified() && rig.ready(); }, 5000));
+    // Levels the editor would show rounded stay as they are on the device:
+    // a switch changes the current profile only, whatever the editor shows.
+    std::vector<ZudUsbWheelBaseProfile> table = rig.emulator->profiles();
+    table.at(0).damping = 37;
+    rig.emulator->setProfiles(table, 0);
     tray.rebuildMenu();
     action(menu, "Factory 2")->trigger();
     QVERIFY(QTest::qWaitFor([&] { return rig.emulator->currentProfile() == 2; }, 10000));
     QTRY_COMPARE(rig.profiles()->currentText(), QStringLiteral("Factory 2"));
+    QCOMPARE(int(rig.emulator->profile(0).damping), 37);
     QVERIFY(!rig.window.isWindowModified());
     QVERIFY2(!rig.status().contains("another program"), qPrintable(rig.status()));
     tray.rebuildMenu();
