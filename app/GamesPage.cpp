@@ -18,20 +18,6 @@ namespace {
 
 enum Column { GameColumn = 0, ExecutableColumn = 1, ProfileColumn = 2 };
 
-bool sameRules(const GameRules &a, const GameRules &b)
-{
-    if (a.enabled != b.enabled || a.defaultProfile != b.defaultProfile ||
-        a.games.size() != b.games.size())
-        return false;
-    for (int i = 0; i < a.games.size(); ++i) {
-        const GameRule &x = a.games.at(i);
-        const GameRule &y = b.games.at(i);
-        if (x.name != y.name || x.executable != y.executable || x.profile != y.profile)
-            return false;
-    }
-    return true;
-}
-
 QString keepCurrentText()
 {
     return QObject::tr("Keep current");
@@ -106,7 +92,7 @@ void GamesPage::read()
     }
     // The page's own write read back changes nothing: a cell being edited
     // stays open.
-    const bool changed = !problem.isEmpty() || !shown || !sameRules(rules, rules_);
+    const bool changed = !problem.isEmpty() || !shown || rules != rules_;
     problem.clear();
     rules_ = rules;
     shown = true;

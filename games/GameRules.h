@@ -14,6 +14,11 @@ struct GameRule {
     QString profile;    // the wheel base profile's name
 };
 
+inline bool operator==(const GameRule &a, const GameRule &b)
+{
+    return a.name == b.name && a.executable == b.executable && a.profile == b.profile;
+}
+
 struct GameRules {
     bool enabled = true;
     // Applied when no listed game runs; empty (null in the file) leaves the
@@ -21,6 +26,15 @@ struct GameRules {
     QString defaultProfile;
     QVector<GameRule> games;
 };
+
+inline bool operator==(const GameRules &a, const GameRules &b)
+{
+    return a.enabled == b.enabled && a.defaultProfile == b.defaultProfile && a.games == b.games;
+}
+inline bool operator!=(const GameRules &a, const GameRules &b)
+{
+    return !(a == b);
+}
 
 // $XDG_CONFIG_HOME/zud-wheel-tool/games.json (the application's
 // configuration folder).
