@@ -7,7 +7,9 @@
 #include "simulator/VirtualHidBus.h"
 #include "usb/ZudUsbReport.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QString>
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +34,20 @@ inline void ensureApplication()
 {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
+}
+
+// A refused document must have a message, and the message must not keep
+// "%1" and the like unless the document itself holds that text.
+inline void checkMessage(const QString &error, const QByteArray &document)
+{
+    if (error.isEmpty())
+        fail("a document was refused without a message");
+    static const QRegularExpression placeholder(QStringLiteral("%\\d"));
+    QRegularExpressionMatchIterator it = placeholder.globalMatch(error);
+    while (it.hasNext()) {
+        if (!document.contains(it.next().captured().toLatin1()))
+            fail("a message kept a placeholder that was never filled");
+    }
 }
 
 // A device object of type Device over a virtual device that swallows writes.

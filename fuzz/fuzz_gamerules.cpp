@@ -11,8 +11,8 @@
 #include "games/GameRules.h"
 
 #include <QByteArray>
-#include <QRegularExpression>
 
+using fuzzing::checkMessage;
 using fuzzing::fail;
 
 namespace {
@@ -25,18 +25,6 @@ GameRules sentinel()
     rules.games.append(
         {QStringLiteral("kept"), QStringLiteral("kept.exe"), QStringLiteral("kept")});
     return rules;
-}
-
-void checkMessage(const QString &error, const QByteArray &document)
-{
-    if (error.isEmpty())
-        fail("a document was refused without a message");
-    static const QRegularExpression placeholder(QStringLiteral("%\\d"));
-    QRegularExpressionMatchIterator it = placeholder.globalMatch(error);
-    while (it.hasNext()) {
-        if (!document.contains(it.next().captured().toLatin1()))
-            fail("a message kept a placeholder that was never filled");
-    }
 }
 
 bool blank(const QString &text)

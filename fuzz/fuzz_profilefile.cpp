@@ -9,26 +9,12 @@
 #include "profiles/ProfileFile.h"
 
 #include <QByteArray>
-#include <QRegularExpression>
 #include <cstring>
 
+using fuzzing::checkMessage;
 using fuzzing::fail;
 
 namespace {
-
-// Refused documents must not leave "%1" and the like in the message unless
-// the document itself holds that text.
-void checkMessage(const QString &error, const QByteArray &document)
-{
-    if (error.isEmpty())
-        fail("a document was refused without a message");
-    static const QRegularExpression placeholder(QStringLiteral("%\\d"));
-    QRegularExpressionMatchIterator it = placeholder.globalMatch(error);
-    while (it.hasNext()) {
-        if (!document.contains(it.next().captured().toLatin1()))
-            fail("a message kept a placeholder that was never filled");
-    }
-}
 
 ProfileTable sentinel()
 {
