@@ -95,10 +95,6 @@ void GameSwitching::setRunning(bool on)
                 page.setNote(standingBy ? text : QString());
                 status(text, standingBy ? 0 : StatusMessages::timeoutMs);
             });
-    // The page shows the file as the watcher reads it; queued, for the page
-    // may stop the watcher when the file says so.
-    connect(watcher, &GameWatcher::rulesLoaded, &page, &GamesPage::reload, Qt::QueuedConnection);
-    connect(watcher, &GameWatcher::rulesRefused, &page, &GamesPage::reload, Qt::QueuedConnection);
     watcher->start();
 }
 

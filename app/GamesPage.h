@@ -56,7 +56,8 @@ public:
     QDialog *addGameDialog() const { return dialog; }
 
 public slots:
-    // Reads the rules file again (when it changed since the last look).
+    // Reads the rules file again now, rather than at the next look (a look
+    // a second reads it when its time or size has changed).
     void reload();
 
 signals:
