@@ -8,7 +8,6 @@
 #include "profiles/ProfileFile.h"
 #include "ui_ZUD_wheel_tool.h"
 
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QStatusBar>
@@ -53,21 +52,9 @@ void GamesPage::setRulesPath(const QString &rulesPath)
     read();
 }
 
-GamesPage::Stamp GamesPage::stampNow() const
-{
-    const QFileInfo info(path);
-    Stamp now;
-    now.exists = info.exists();
-    if (now.exists) {
-        now.modified = info.lastModified();
-        now.size = info.size();
-    }
-    return now;
-}
-
 void GamesPage::look()
 {
-    if (!(stampNow() == stamp))
+    if (GameRulesStamp::of(path) != stamp)
         read();
 }
 
@@ -78,7 +65,7 @@ void GamesPage::reload()
 
 void GamesPage::read()
 {
-    stamp = stampNow();
+    stamp = GameRulesStamp::of(path);
     GameRules rules;
     if (stamp.exists) {
         QString error;
@@ -110,7 +97,7 @@ bool GamesPage::save()
         window->statusBar()->showMessage(error);
         return false;
     }
-    stamp = stampNow();
+    stamp = GameRulesStamp::of(path);
     setWanted();
     return true;
 }

@@ -11,7 +11,6 @@
 
 #include "games/GameRules.h"
 
-#include <QDateTime>
 #include <QDialog>
 #include <QObject>
 #include <QPointer>
@@ -64,16 +63,6 @@ signals:
     void switchingWantedChanged(bool wanted);
 
 private:
-    struct Stamp {
-        bool exists = false;
-        QDateTime modified;
-        qint64 size = -1;
-        bool operator==(const Stamp &other) const
-        {
-            return exists == other.exists && modified == other.modified && size == other.size;
-        }
-    };
-    Stamp stampNow() const;
     void look();
     void read();
     bool save();
@@ -95,7 +84,7 @@ private:
     ProcessSource *processSource = nullptr;
     QString path;
     GameRules rules_;
-    Stamp stamp;
+    GameRulesStamp stamp;
     QString problem;
     QString note;
     bool wanted = false;

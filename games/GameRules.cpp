@@ -179,3 +179,15 @@ bool readGameRulesFile(const QString &path, GameRules &rules, QString &error)
     }
     return true;
 }
+
+GameRulesStamp GameRulesStamp::of(const QString &path)
+{
+    const QFileInfo info(path);
+    GameRulesStamp stamp;
+    stamp.exists = info.exists();
+    if (stamp.exists) {
+        stamp.modified = info.lastModified();
+        stamp.size = info.size();
+    }
+    return stamp;
+}

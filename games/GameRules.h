@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QVector>
 
@@ -52,3 +53,19 @@ bool gameRulesFromJson(const QByteArray &json, GameRules &rules, QString &error)
 bool writeGameRulesFile(const QString &path, const GameRules &rules, QString &error);
 bool readGameRulesFile(const QString &path, GameRules &rules, QString &error);
 constexpr qint64 maxGameRulesFileBytes = 1024 * 1024;
+
+// What tells that a rules file has changed since it was last read: whether
+// it exists, its time and its size. Taken once a second by whatever shows
+// or applies the rules; reading the file itself is left for a change.
+struct GameRulesStamp {
+    bool exists = false;
+    QDateTime modified;
+    qint64 size = -1;
+
+    static GameRulesStamp of(const QString &path);
+    bool operator==(const GameRulesStamp &other) const
+    {
+        return exists == other.exists && modified == other.modified && size == other.size;
+    }
+    bool operator!=(const GameRulesStamp &other) const { return !(*this == other); }
+};

@@ -7,7 +7,6 @@
 #include "usb/UsbManager.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 
 namespace {
 // A switch that failed (the wheel base was busy or did not answer) is tried
@@ -174,22 +173,15 @@ bool GameWatcher::takeLock()
 
 void GameWatcher::reloadRules()
 {
-    const QFileInfo info(rulesPath_);
-    if (!info.exists()) {
-        if (rulesExist_ || !rulesKnown_) {
-            rulesExist_ = false;
-            rulesKnown_ = true;
-            rules_ = GameRules();
-            emit rulesLoaded();
-        }
+    const GameRulesStamp stamp = GameRulesStamp::of(rulesPath_);
+    if (rulesStamp_ && *rulesStamp_ == stamp)
+        return;
+    rulesStamp_ = stamp;
+    if (!stamp.exists) {
+        rules_ = GameRules();
+        emit rulesLoaded();
         return;
     }
-    if (rulesKnown_ && rulesExist_ && info.lastModified() == rulesStamp_ &&
-        info.size() == rulesSize_)
-        return;
-    rulesKnown_ = rulesExist_ = true;
-    rulesStamp_ = info.lastModified();
-    rulesSize_ = info.size();
     GameRules rules;
     QString error;
     if (!readGameRulesFile(rulesPath_, rules, error)) {

@@ -20,12 +20,12 @@
 #include "profiles/ProfileBackupStore.h"
 #include "usb/DeviceLock.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class ProcessSource;
@@ -138,10 +138,8 @@ private:
     bool firstLook_ = true;
 
     GameRules rules_;
-    bool rulesKnown_ = false;
-    bool rulesExist_ = false;
-    QDateTime rulesStamp_;
-    qint64 rulesSize_ = -1;
+    // Unset until the first look has read the file (or found none).
+    std::optional<GameRulesStamp> rulesStamp_;
     GameChoice choice_;
 
     std::vector<std::unique_ptr<Target>> targets_;
